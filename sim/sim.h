@@ -1,0 +1,91 @@
+// The simulated KX+: it defines the hidapi calls that the programs make and
+// answers as the instrument does, from a log memory and a flash memory of its
+// own. Faults are placed deterministically, by request number or by command,
+// page and part, so every failure a test provokes happens the same way each run.
+//
+// Tests set it up through config() after reset(); the -sim programs read the
+// KXSIM_* environment variables (see the README) on their first hidapi call.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+enum class Fault {
+    Timeout,    // the reply never comes
+    ReadError,  // the read that should bring the reply fails with -1
+    WrongCode,  // the reply carries another command code
+    WrongEcho,  // the reply echoes another part
+    Late,       // the reply misses its read and arrives at the next one
+    BadCrc,     // the CRC byte of the reply is wrong (command 14 byte 4, command 15 byte 36)
+    Short,      // only the first 20 bytes of the reply arrive
+};
+
+// Where a fault strikes: at request number `request` (1 = the first request of
+// the run), or, with `request` 0, at every request of `command` whose page and
+// part match (-1 matches any). It strikes `times` times, then is spent.
+struct FaultRule {
+    Fault kind = Fault::Timeout;
+    uint32_t request = 0;
+    int command = -1;
+    int page = -1;
+    int part = -1;
+    uint32_t times = 1;
+};
+
+enum class Integrity { Consistent, Mismatch, WrongCode, Silent };
+
+constexpr uint16_t firstLogPage = 256;
+constexpr uint16_t lastLogPage = 511;
+constexpr std::size_t logBytes = (lastLogPage - firstLogPage + 1) * 4096;
+constexpr uint16_t firstFlashPage = 3454;
+
+struct Config {
+    bool initFails = false;
+    bool present = true;
+    bool openFails = false;
+    std::array<uint8_t, 19> identity{};  // bytes 0..18 of the identification reply
+    std::vector<uint8_t> logMemory;      // log pages 256..511, 1 MiB
+    std::vector<FaultRule> faults;
+    uint32_t removedFrom = 0;            // from this request on every write and read fails; 0 = never
+    std::wstring errorText = L"";        // what hid_error says while the instrument is present
+    bool firmwareOk = true;              // verdict byte of command 17
+    Integrity integrity = Integrity::Consistent;
+    bool answerWritten = true;           // whether command 20 gets a reply
+    std::string flashOut;                // file that receives the flash image when the device is closed
+};
+
+struct Log {
+    std::vector<std::array<uint8_t, 64>> requests;  // as the instrument received them
+    uint32_t reads = 0;
+    uint32_t opens = 0, closes = 0, inits = 0, exits = 0, enumerations = 0;
+    std::wstring openedSerial;
+    bool openedWithSerial = false;
+    std::map<uint16_t, std::array<uint8_t, 4096>> flash;  // pages written by command 15
+    uint32_t restarts = 0;                                // command 11 received
+    uint64_t nowUs = 0;                                   // the virtual clock
+    uint64_t sleptUs = 0;
+    uint32_t sleeps = 0;
+};
+
+Config& config();
+Log& log();
+// Default instrument, sample log, no faults, empty log; the environment is not read.
+void reset();
+// Reads the KXSIM_* variables into the configuration; false with a message on
+// standard error when one of them cannot be understood.
+bool configureFromEnvironment();
+
+// An identification reply of a model that kxflash serves: ID 01:A2:02:0F:FF,
+// 3600 mV, HW 1.8, SW 2.5, 7200 s.
+std::array<uint8_t, 19> defaultIdentity();
+
+// The flash image from page 3454 on, up to the highest page written (unwritten bytes 0xFF).
+std::vector<uint8_t> flashImage();
+
+}  // namespace sim
