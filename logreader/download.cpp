@@ -1,0 +1,145 @@
+// The download of log pages 256..511 with command 14, one 32-byte part per
+// request, each part checked with CRC-8; whole pages only reach "raw.dat".
+#include <cerrno>
+#include <cstring>
+
+#include "exitcodes.h"
+#include "linkclock.h"
+#include "logreader.h"
+
+std::array<uint8_t, reportSize> inputBuffer{};
+
+namespace {
+
+constexpr unsigned maxCrcErrors = 200;
+// Without an accepted part for this long, the instrument is taken as gone.
+constexpr uint64_t stallLimitMs = 30000;
+// Bytes a command-14 reply must carry: code, page, part, CRC and 32 data bytes.
+constexpr int replyLength = logreq::data + partSize;
+
+struct Download {
+    uint16_t address = start_address;
+    uint8_t part = 0;
+    uint8_t pageStart = 1;  // 1 on every request for part 0 of a page
+    unsigned error = 0;
+    std::array<uint8_t, pageSize> buff{};
+    FILE* output = nullptr;
+    uint64_t lastAccepted = 0;
+};
+
+unsigned pagesDone(const Download& d) { return d.address - start_address; }
+
+void sendPartRequest(hid_device* device, const Download& d)
+{
+    putRequest(0, static_cast<uint8_t>(Cmd::ReadLog));
+    putRequest16(logreq::page, d.address);
+    putRequest(logreq::part, d.part);
+    putRequest(logreq::pageStart, d.pageStart);
+    sendRequest(device);
+}
+
+bool echoMatches(const Download& d)
+{
+    return inputBuffer[0] == static_cast<uint8_t>(Cmd::ReadLog) && inputBuffer[1] == (d.address >> 8) &&
+           inputBuffer[2] == (d.address & 0xFF) && inputBuffer[3] == d.part;
+}
+
+bool stalled(const Download& d)
+{
+    if (linkNowMs() - d.lastAccepted < stallLimitMs)
+        return false;
+    printf("\r\nNo usable answer from the instrument for %u s: download given up. "
+           "\"raw.dat\" keeps the %u whole pages read before.\r\n",
+           static_cast<unsigned>(stallLimitMs / 1000), pagesDone(d));
+    return true;
+}
+
+// Stores a complete page; false (with the system's reason) when it could not
+// be written whole.
+bool writePage(Download& d, unsigned pagesKept)
+{
+    if (std::fwrite(d.buff.data(), 1, d.buff.size(), d.output) == d.buff.size() && std::fflush(d.output) == 0)
+        return true;
+    fprintf(stderr, "\r\nCannot write \"raw.dat\": %s. Download given up; the file keeps the %u whole pages read before.\n",
+            std::strerror(errno), pagesKept);
+    return false;
+}
+
+// Takes an accepted part; false when its completed page could not be written.
+bool acceptPart(Download& d)
+{
+    std::memcpy(&d.buff[d.part * partSize], &inputBuffer[logreq::data], partSize);
+    d.lastAccepted = linkNowMs();
+    if (d.part <= 126) {
+        d.pageStart = 0;
+        ++d.part;
+        return true;
+    }
+    d.part = 0;
+    ++d.address;
+    const unsigned percent = pagesDone(d) * 100 / (stop_address - start_address);
+    printf("\rDownloading data : %3d%c", percent, 37);
+    fflush(stdout);
+    if (!writePage(d, pagesDone(d) - 1))
+        return false;
+    d.pageStart = 1;
+    return true;
+}
+
+enum class Step { Accepted, Repeat, GiveUp };
+
+// One request and its reply.
+Step fetchPart(hid_device* device, Download& d, ReadFailureGuard& guard)
+{
+    sendPartRequest(device, d);
+    const int length = readReply(device, inputBuffer.data(), replyTimeoutMs(Cmd::ReadLog));
+    if (length <= 0) {
+        printf(".");
+        fflush(stdout);
+        if (guard.lost(length)) {
+            reportInstrumentLost(device);
+            return Step::GiveUp;
+        }
+        return stalled(d) ? Step::GiveUp : Step::Repeat;
+    }
+    guard.lost(length);
+    // A reply with another echo answers an earlier request; a short one lacks its data.
+    if (!echoMatches(d) || length < replyLength)
+        return stalled(d) ? Step::GiveUp : Step::Repeat;
+    const uint8_t CRC = crc8Of(&inputBuffer[logreq::data], partSize);
+    if (CRC != inputBuffer[logreq::crc]) {
+        printf("CRC error\r\n");
+        printf("calculatedCRC=%02X, received %02X\r\n", CRC, inputBuffer[logreq::crc]);
+        if (++d.error > maxCrcErrors)
+            return Step::GiveUp;
+        return stalled(d) ? Step::GiveUp : Step::Repeat;
+    }
+    return acceptPart(d) ? Step::Accepted : Step::GiveUp;
+}
+
+}  // namespace
+
+int downloadLog(hid_device* device)
+{
+    Download d;
+    d.output = std::fopen(rawFileName, "wb");
+    if (!d.output) {
+        fprintf(stderr, "Cannot create \"raw.dat\" in the working folder: %s. Nothing was downloaded.\n",
+                std::strerror(errno));
+        return exitcode::failed;
+    }
+    d.lastAccepted = linkNowMs();
+    ReadFailureGuard guard;
+    while (d.address <= stop_address) {
+        if (fetchPart(device, d, guard) == Step::GiveUp) {
+            fflush(stdout);
+            std::fclose(d.output);
+            return exitcode::failed;
+        }
+    }
+    if (std::fclose(d.output) != 0) {
+        fprintf(stderr, "\r\nCannot write \"raw.dat\": %s.\n", std::strerror(errno));
+        return exitcode::failed;
+    }
+    return exitcode::ok;
+}

@@ -1,0 +1,35 @@
+// kxlogreader: downloads the instrument's log memory into "raw.dat", splits it
+// into flights and exports every flight as KML and CSV into a dated folder.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+
+#include "devlink.h"
+
+// Log pages fetched by a download, both inclusive.
+constexpr uint16_t start_address = 256;
+constexpr uint16_t stop_address = 511;
+constexpr const char* rawFileName = "raw.dat";
+
+// The receive buffer of command 14.
+extern std::array<uint8_t, reportSize> inputBuffer;
+// "raw.dat" while the flight index runs; the exports read and seek on it.
+extern FILE* data;
+// The export folder of this run, empty until it exists.
+extern char folder[80];
+
+// The whole run; the exit status.
+int runLogreader(int argc, char** argv);
+// Fetches log pages 256..511 into "raw.dat"; exitcode::ok, or exitcode::failed
+// when the download was given up.
+int downloadLog(hid_device* device);
+// Reads "raw.dat", splits it into flights and exports each; the exit status.
+int flightIndex();
+// Makes the export folder of this run and sets `folder`.
+void create_timestamp_dir();
+// Write one flight, records from offset `start` to the record at `stop`
+// inclusive; 1 for success, 0 for failure. Both leave `data` at stop + 32.
+int exportPoints(uint32_t start, uint32_t stop);
+int exportCSV(uint32_t start, uint32_t stop);
