@@ -1,0 +1,72 @@
+// The automatic choice of the firmware file: the highest version that a file
+// name of the working folder carries. Only the name is looked at.
+#include <dirent.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "flasher.h"
+
+char default_firmware[1000] = "";
+
+namespace {
+
+// A versioned name: 17 characters ending in "qln", the major version from
+// position 3, the minor from position 5, the letter at 7, the CRC text at 9..12.
+constexpr std::size_t versionedLength = 17;
+
+bool isCandidate(const char* name, std::size_t length)
+{
+    return length >= 3 && std::strcmp(name + length - 3, "qln") == 0;
+}
+
+// The number at the start of `text` (blanks and a sign allowed), kept to 8 bits.
+uint8_t numberAt(const char* text) { return static_cast<uint8_t>(static_cast<unsigned long>(std::strtol(text, nullptr, 10))); }
+
+bool newer(const FirmwareVersion& v, const FirmwareVersion& best)
+{
+    if (v.msb != best.msb)
+        return v.msb > best.msb;
+    if (v.lsb != best.lsb)
+        return v.lsb > best.lsb;
+    return v.subver > best.subver;
+}
+
+}  // namespace
+
+void considerFirmware(const char* name, FirmwareVersion& best)
+{
+    const std::size_t length = std::strlen(name);
+    if (!isCandidate(name, length))
+        return;
+    FirmwareVersion v;
+    char CRC[5] = "";
+    if (length == versionedLength) {
+        std::memcpy(CRC, name + 9, 4);
+        v.msb = numberAt(name + 3);
+        v.lsb = numberAt(name + 5);
+        v.subver = static_cast<signed char>(name[7]);
+    }
+    printf("%s -> CRC %s , Version %d.%02d%c\r\n", name, CRC, v.msb, v.lsb, v.subver);
+    if (newer(v, best)) {
+        snprintf(default_firmware, sizeof default_firmware, "%s", name);
+        best = v;
+    }
+}
+
+char get_newest_file()
+{
+    DIR* dir = opendir(".");
+    if (!dir) {
+        perror("Nie można otworzyć katalogu");
+        return 0;
+    }
+    FirmwareVersion best;
+    while (const dirent* entry = readdir(dir))
+        considerFirmware(entry->d_name, best);
+    closedir(dir);
+    if (default_firmware[0] == '\0')
+        return 0;
+    printf("Chosen file %s \r\n", default_firmware);
+    return 1;
+}

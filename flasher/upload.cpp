@@ -1,0 +1,160 @@
+// The upload of a firmware file with command 15. The file is an image of the
+// flash from page 3454 on: 128 pages of firmware area, then the graphics area.
+// Each 32-byte part is acknowledged with the CRC-8 of the part and the running
+// CRC-8 of its page; the first part that is not acknowledged ends the upload.
+// Past the firmware (and one page more) the upload jumps to the graphics area.
+#include "flasher.h"
+#include "linkclock.h"
+
+uint8_t readed[partSize] = {};
+
+namespace {
+
+constexpr uint32_t pauseUs = 100;
+constexpr uint8_t lastPart = partsPerPage - 1;
+
+struct Upload {
+    uint32_t all_size = 0;       // whole image, for the "All" figure
+    uint32_t firmware_size = 0;  // decides where the firmware area is left
+    uint16_t page = firmwareFirstPage;
+    uint16_t part = 0;
+    uint16_t old_part = 255;
+    uint8_t CRC = 0;
+    uint8_t pageCRC = 0;
+    uint8_t skip_dummy_firmware = 0;
+    bool exit_flag = false;
+};
+
+uint32_t readLe32(FILE* f, long offset)
+{
+    uint8_t b[4] = {};
+    std::fseek(f, offset, SEEK_SET);
+    std::fread(b, 1, sizeof b, f);  // bytes past the end of a short file stay 0
+    return b[0] | b[1] << 8 | b[2] << 16 | static_cast<uint32_t>(b[3]) << 24;
+}
+
+// A percentage of a header size; 0 when the header gives no size.
+uint32_t percentOf(uint32_t file_address, uint32_t size) { return size ? file_address * 100u / size : 0; }
+
+uint32_t fileAddress(const Upload& u)
+{
+    return (static_cast<uint32_t>(u.page - firmwareFirstPage) * partsPerPage + u.part) * partSize;
+}
+
+// Reads the part's chunk; a short read keeps the previous chunk's bytes behind it.
+bool readChunk(FILE* firmware, uint32_t file_address)
+{
+    std::fseek(firmware, static_cast<long>(file_address), SEEK_SET);
+    return std::fread(readed, 1, partSize, firmware) == partSize;
+}
+
+void sendPart(hid_device* device, Upload& u)
+{
+    putRequest(0, static_cast<uint8_t>(Cmd::WriteFlash));
+    putRequest16(flashreq::page, u.page);
+    putRequest(flashreq::part, static_cast<uint8_t>(u.part));
+    u.CRC = 0;
+    for (std::size_t i = 0; i < partSize; ++i) {
+        putRequest(flashreq::data + i, readed[i]);
+        u.CRC = CRC8(readed[i], u.CRC);
+        if (u.part != u.old_part)  // a repeated part adds nothing to the page CRC
+            u.pageCRC = CRC8(readed[i], u.pageCRC);
+    }
+    u.old_part = u.part;
+    sendRequest(device);
+    readReply(device, PacketFromPC.Contents, replyTimeoutMs(Cmd::WriteFlash));
+}
+
+// Judged on what PacketFromPC holds: a missing reply leaves an older one there.
+bool acknowledged(const Upload& u)
+{
+    const uint8_t* r = PacketFromPC.Contents;
+    return r[0] == static_cast<uint8_t>(Cmd::WriteFlash) && r[1] == (u.page >> 8) && r[2] == (u.page & 0xFF) &&
+           r[3] == u.part && r[flashreq::partCrc] == u.CRC && r[flashreq::pageCrc] == u.pageCRC;
+}
+
+void printProgress(const Upload& u, uint32_t file_address)
+{
+    if (u.page >= graphicsFirstPage)
+        printf("Puting bug's into firmware %d / 512 (All: %u %%)                   \r", u.page - graphicsFirstPage,
+               percentOf(file_address, u.all_size));
+    else
+        printf("Sending main functionality %d / 128 (All: %u %%, Firmware: %u %%)\r", u.page - firmwareFirstPage,
+               percentOf(file_address, u.all_size),
+               u.firmware_size ? percentOf(file_address, u.firmware_size) + 1 : 0);
+    fflush(stdout);
+}
+
+// The instrument's last part of a page came back: on to the next page, or
+// past the rest of the firmware area to the graphics.
+void completePage(Upload& u, uint32_t file_address)
+{
+    ++u.page;
+    if (u.skip_dummy_firmware == 0 &&
+        u.firmware_size + pageSize < static_cast<uint32_t>(u.page - firmwareFirstPage) * pageSize) {
+        u.page = graphicsFirstPage;
+        u.skip_dummy_firmware = 1;
+    }
+    u.pageCRC = 0;
+    printProgress(u, file_address);
+    u.part = 0;
+    linkSleepUs(pauseUs);
+}
+
+void onAcknowledged(Upload& u, const RunSwitches& switches, uint32_t file_address)
+{
+    linkSleepUs(pauseUs);
+    ++u.part;
+    if (PacketFromPC.Contents[flashreq::part] == lastPart)
+        completePage(u, file_address);
+    if (switches.send_firmware == 1 && switches.send_graphics == 0 &&
+        u.firmware_size < static_cast<uint32_t>(u.page - firmwareFirstPage) * pageSize) {
+        u.exit_flag = false;
+        printf("Skipping graphics data \r\n");
+    }
+    linkSleepUs(pauseUs);
+}
+
+// Tells the instrument that the upload has ended: part 127 of the current
+// page, with the data bytes of the last request.
+void sendClosingRequest(hid_device* device, const Upload& u)
+{
+    linkSleepUs(pauseUs);
+    putRequest(0, static_cast<uint8_t>(Cmd::WriteFlash));
+    putRequest16(flashreq::page, u.page);
+    putRequest(flashreq::part, lastPart);
+    sendRequest(device);
+    linkSleepUs(pauseUs);
+    readReply(device, PacketFromPC.Contents, replyTimeoutMs(Cmd::WriteFlash));
+}
+
+}  // namespace
+
+void uploadFirmware(hid_device* device, FILE* firmware, RunSwitches& switches)
+{
+    Upload u;
+    u.all_size = readLe32(firmware, 0);
+    u.firmware_size = readLe32(firmware, 6);
+    printf("Firmware size = %u bytes\r\n", u.firmware_size);
+    std::fseek(firmware, 0, SEEK_SET);
+    readReply(device, PacketFromPC.Contents, replyTimeoutMs(Cmd::WriteFlash));
+    u.exit_flag = true;
+    while (u.exit_flag) {
+        const uint32_t file_address = fileAddress(u);
+        if (!readChunk(firmware, file_address))
+            u.exit_flag = false;  // the last part, still sent
+        sendPart(device, u);
+        if (acknowledged(u)) {
+            onAcknowledged(u, switches, file_address);
+        } else {
+            printf("Transmission fail Page:%d, Part:%u, calculatedCRC:%02X, ReceivedCRC:%02X\r\n\r\n", u.page, u.part,
+                   u.CRC, PacketFromPC.Contents[flashreq::partCrc]);
+            switches.check_firmware = 0;
+            u.exit_flag = false;
+        }
+        if (!u.exit_flag)
+            sendClosingRequest(device, u);
+    }
+    fflush(stdout);
+    std::fclose(firmware);
+}
