@@ -1,0 +1,152 @@
+// The device link: CRC-8, report layout, identification of the instrument.
+#include "devlink.h"
+#include "sim.h"
+#include "support.h"
+
+namespace {
+
+uint8_t bitwiseCrc8(uint8_t data, uint8_t crc)
+{
+    crc ^= data;
+    for (int i = 0; i < 8; ++i)
+        crc = (crc & 1) ? static_cast<uint8_t>((crc >> 1) ^ 0x8C) : static_cast<uint8_t>(crc >> 1);
+    return crc;
+}
+
+TEST(Crc8, AgreesWithTheBitwiseFormOnAllInputs)
+{
+    for (int data = 0; data < 256; ++data)
+        for (int crc = 0; crc < 256; ++crc)
+            ASSERT_EQ(CRC8(static_cast<uint8_t>(data), static_cast<uint8_t>(crc)),
+                      bitwiseCrc8(static_cast<uint8_t>(data), static_cast<uint8_t>(crc)))
+                << data << " on " << crc;
+}
+
+TEST(Crc8, PublishedCheckValueAndSingleBits)
+{
+    const uint8_t digits[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
+    EXPECT_EQ(crc8Of(digits, sizeof digits), 0xA1);
+    const uint8_t zeros[32] = {};
+    EXPECT_EQ(crc8Of(zeros, sizeof zeros), 0);
+    EXPECT_EQ(CRC8(0x80, 0), 0x8C);
+    EXPECT_EQ(CRC8(0x01, 0), 0x5E);
+}
+
+TEST(Report, QueryRecordReadsLittleEndianFields)
+{
+    _USB_HID_BOOTLOADER_COMMAND p{};
+    p.Contents[1] = 0x10;
+    p.Contents[2] = 0x0E;
+    p.Contents[12] = 0x10;
+    p.Contents[13] = 0x0E;
+    EXPECT_EQ(p.query.Battery, 3600);
+    EXPECT_EQ(p.query.GlobalTime, 3600u);
+}
+
+class Identification : public InTempDir {};
+
+TEST_F(Identification, IdentityBlockIsPrintedByteForByte)
+{
+    sim::config().logMemory.assign(sim::logBytes, 0xFF);
+    const RunResult r = runLogreaderCaptured();
+    const std::string block =
+        "\r\n\r\nKestrix+ found \r\n\tID : 01:A2:02:0F:FF \r\n\tBattery : 3600 mV\r\n\tHW: 1.8 \r\n\tSW: 2.5 \r\n"
+        "\tTotal time : 7200 sec = 2 h \r\n\r\n";
+    EXPECT_NE(r.out.find("let the magic start :)\r\n\n" + block + "\rDownloading data :   0%"), std::string::npos) << r.out;
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(sim::log().openedWithSerial);
+    EXPECT_EQ(sim::log().openedSerial, L"KX0001");
+}
+
+TEST_F(Identification, TotalTimeShowsWholeHours)
+{
+    for (const auto& [seconds, text] : std::vector<std::pair<uint32_t, std::string>>{
+             {3599, "3599 sec = 0 h"}, {7199, "7199 sec = 1 h"}, {7200, "7200 sec = 2 h"}}) {
+        sim::reset();
+        for (int i = 0; i < 4; ++i)
+            sim::config().identity[12 + i] = static_cast<uint8_t>(seconds >> (8 * i));
+        sim::config().identity[8] = 1;
+        sim::config().identity[9] = 7;  // not a model the flasher serves: it stops after the block
+        const RunResult r = runFlasherCaptured();
+        EXPECT_NE(r.out.find("\tTotal time : " + text + " \r\n"), std::string::npos) << r.out;
+    }
+}
+
+TEST_F(Identification, RepliesWithAnotherCodeAreDroppedAndTheRequestRepeated)
+{
+    sim::config().faults = {{sim::Fault::WrongCode, 1}, {sim::Fault::Timeout, 2}, {sim::Fault::Short, 3}};
+    sim::config().identity[8] = 3;  // stops the flasher after the block
+    const RunResult r = runFlasherCaptured();
+    const auto& requests = sim::log().requests;
+    ASSERT_EQ(requests.size(), 3u);  // the short reply still carries code 2
+    for (const auto& req : requests)
+        EXPECT_EQ(req[0], 2);
+    EXPECT_NE(r.out.find("HW: 3.8 \r\n"), std::string::npos);
+    EXPECT_EQ(r.status, 2);
+}
+
+TEST_F(Identification, RemovedInstrumentEndsTheRunInsteadOfSpinning)
+{
+    sim::config().removedFrom = 1;
+    const RunResult logreader = runLogreaderCaptured();
+    EXPECT_EQ(logreader.status, 1);
+    EXPECT_NE(logreader.out.find("The instrument stopped answering: reading from it failed 5 times in a row "
+                                 "(the instrument was disconnected)"),
+              std::string::npos);
+    EXPECT_EQ(logreader.out.find("Reading data"), std::string::npos);
+    EXPECT_EQ(sim::log().closes, 1u);
+
+    sim::reset();
+    sim::config().removedFrom = 1;
+    const RunResult flasher = runFlasherCaptured();
+    EXPECT_EQ(flasher.status, 2);
+    EXPECT_NE(flasher.out.find("Send error: the instrument was disconnected\n"), std::string::npos);
+}
+
+TEST_F(Identification, FlasherReportsAFailedWriteAndTriesAgain)
+{
+    sim::config().errorText = L"";
+    sim::config().faults = {{sim::Fault::WriteError, 1}};
+    RunResult r = runFlasherCaptured();
+    EXPECT_NE(r.out.find("\r\n\nSend error: unknown error\n\r\n\r\nKestrix+ found"), std::string::npos) << r.out;
+
+    sim::reset();
+    sim::config().errorText = L"pipe error";
+    sim::config().faults = {{sim::Fault::WriteError, 1}};
+    r = runFlasherCaptured();
+    EXPECT_NE(r.out.find("Send error: pipe error\n"), std::string::npos);
+    EXPECT_EQ(sim::log().requests.size() >= 2, true);
+
+    sim::reset();
+    sim::config().faults = {{sim::Fault::WriteError, 1}};
+    EXPECT_EQ(runLogreaderCaptured().out.find("Send error"), std::string::npos);  // the log reader stays quiet
+}
+
+TEST_F(Identification, NoInstrumentAndUnopenableInstrument)
+{
+    sim::config().present = false;
+    RunResult r = runLogreaderCaptured();
+    EXPECT_NE(r.out.find(":)\r\n\nDevice not found \r\nReading data \r\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.status, 2);  // no "raw.dat" to export either
+
+    sim::reset();
+    sim::config().openFails = true;
+    LogBuilder().point(t0).save();
+    r = runLogreaderCaptured();
+    EXPECT_NE(r.out.find("Failed to open device!\nReading data \r\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(sim::log().requests.empty());
+}
+
+TEST_F(Identification, AnyArgumentSkipsTheInstrument)
+{
+    LogBuilder().point(t0).save();
+    const RunResult r = runLogreaderCaptured({""});
+    EXPECT_EQ(sim::log().enumerations, 1u);
+    EXPECT_EQ(sim::log().opens, 0u);
+    EXPECT_TRUE(sim::log().requests.empty());
+    EXPECT_NE(r.out.find(":)\r\n\nReading data \r\n"), std::string::npos);
+    EXPECT_EQ(readFile("raw.dat").size(), 32u);
+}
+
+}  // namespace

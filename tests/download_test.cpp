@@ -1,0 +1,188 @@
+// The log download: console output, "raw.dat" and the requests, under faults.
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "devlink.h"
+#include "sim.h"
+#include "support.h"
+
+namespace {
+
+class Download : public InTempDir {
+protected:
+    std::string memory() const
+    {
+        const auto& m = sim::config().logMemory;
+        return std::string(m.begin(), m.end());
+    }
+    // The download's part of the console: from the identity block to "Done...".
+    static std::string downloadText(const std::string& out)
+    {
+        const size_t from = out.find(" h \r\n\r\n") + 7;
+        const size_t to = out.find("Reading data");
+        return out.substr(from, to == std::string::npos ? std::string::npos : to - from);
+    }
+    static std::string progress(unsigned pages)
+    {
+        char text[40];
+        snprintf(text, sizeof text, "\rDownloading data : %3u%%", pages * 100 / 255);
+        return text;
+    }
+    static std::string crcLines(uint8_t calculated, uint8_t received)
+    {
+        char text[80];
+        snprintf(text, sizeof text, "CRC error\r\ncalculatedCRC=%02X, received %02X\r\n", calculated, received);
+        return text;
+    }
+    uint8_t partCrc(int page, int part) const
+    {
+        return crc8Of(&sim::config().logMemory[(page - 256) * 4096 + part * 32], 32);
+    }
+    // Requests for log parts, in the order sent.
+    static std::vector<std::array<uint8_t, 64>> logRequests()
+    {
+        std::vector<std::array<uint8_t, 64>> out;
+        for (const auto& r : sim::log().requests)
+            if (r[0] == 14)
+                out.push_back(r);
+        return out;
+    }
+};
+
+TEST_F(Download, CleanDownloadCopiesTheLogMemoryAndReportsEveryPage)
+{
+    const RunResult r = runLogreaderCaptured();
+    EXPECT_EQ(r.status, 0);
+    std::string expected;
+    for (unsigned pages = 1; pages <= 256; ++pages)
+        expected += progress(pages);
+    EXPECT_EQ(downloadText(r.out), expected + "Done...\r\n");
+    EXPECT_NE(expected.find("  99%\rDownloading data : 100%\rDownloading data : 100%"), std::string::npos);
+    EXPECT_EQ(readFile("raw.dat"), memory());
+    EXPECT_EQ(logRequests().size(), 256u * 128u);
+    EXPECT_EQ(sim::log().closes, 1u);
+}
+
+TEST_F(Download, PageStartFlagMarksEveryRequestForPartZero)
+{
+    sim::config().faults = {{sim::Fault::Timeout, 0, 14, 256, 0}, {sim::Fault::BadCrc, 0, 14, 300, 0, 2},
+                            {sim::Fault::Timeout, 0, 14, 300, 9}};
+    runLogreaderCaptured();
+    int repeatsOfPartZero = 0;
+    for (const auto& req : logRequests()) {
+        ASSERT_EQ(req[4], req[3] == 0 ? 1 : 0) << "page " << (req[1] << 8 | req[2]) << " part " << int(req[3]);
+        EXPECT_EQ(std::count(req.begin() + 5, req.end(), 0), 59);
+        repeatsOfPartZero += req[3] == 0;
+    }
+    EXPECT_EQ(repeatsOfPartZero, 256 + 3);
+}
+
+TEST_F(Download, EveryFaultIsRepeatedAwayAndShownAsTheUserSeesIt)
+{
+    using sim::Fault;
+    sim::config().faults = {
+        {Fault::Timeout, 0, 14, 256, 5},   {Fault::ReadError, 0, 14, 256, 6}, {Fault::WrongEcho, 0, 14, 257, 0},
+        {Fault::WrongCode, 0, 14, 258, 1}, {Fault::Short, 0, 14, 259, 2},     {Fault::BadCrc, 0, 14, 300, 0},
+        {Fault::Late, 0, 14, 400, 127},    {Fault::BadCrc, 0, 14, 511, 127, 2},
+    };
+    const RunResult r = runLogreaderCaptured();
+    EXPECT_EQ(r.status, 0);
+    std::string expected = "..";
+    for (unsigned pages = 1; pages <= 256; ++pages) {
+        if (pages == 45)  // page 300 is the 45th
+            expected += crcLines(partCrc(300, 0), partCrc(300, 0) ^ 0x5A);
+        if (pages == 145)
+            expected += ".";
+        if (pages == 256)
+            expected += crcLines(partCrc(511, 127), partCrc(511, 127) ^ 0x5A) +
+                        crcLines(partCrc(511, 127), partCrc(511, 127) ^ 0x5A);
+        expected += progress(pages);
+    }
+    EXPECT_EQ(downloadText(r.out), expected + "Done...\r\n");
+    EXPECT_EQ(readFile("raw.dat"), memory());
+}
+
+TEST_F(Download, LateReplyNeverLandsInTheWrongPlace)
+{
+    // Every reply of page 256 misses its read once, so each read that follows
+    // finds the previous part's answer first.
+    sim::config().faults = {{sim::Fault::Late, 0, 14, 256, -1, 128}};
+    const RunResult r = runLogreaderCaptured();
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(readFile("raw.dat"), memory());
+    const auto reqs = logRequests();
+    // Part 0 times out and is repeated; the late answer is taken for the repeat,
+    // and the repeat's own answer, one part behind, makes part 1 go out twice.
+    ASSERT_GE(reqs.size(), 4u);
+    EXPECT_EQ(reqs[0][3], 0);
+    EXPECT_EQ(reqs[1][3], 0);
+    EXPECT_EQ(reqs[2][3], 1);
+    EXPECT_EQ(reqs[3][3], 1);
+    EXPECT_EQ(r.out.find("CRC error"), std::string::npos);
+}
+
+TEST_F(Download, TwoHundredCrcFailuresAreToleratedThe201stEndsTheRun)
+{
+    sim::config().faults = {{sim::Fault::BadCrc, 0, 14, 260, 3, 100}, {sim::Fault::BadCrc, 0, 14, 500, 64, 100}};
+    RunResult r = runLogreaderCaptured();
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(readFile("raw.dat"), memory());
+
+    sim::reset();
+    LogBuilder().point(t0).save("raw.dat");
+    sim::config().faults = {{sim::Fault::BadCrc, 0, 14, 260, 3, 150}, {sim::Fault::BadCrc, 0, 14, 261, 3, 51}};
+    r = runLogreaderCaptured();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(readFile("raw.dat"), memory().substr(0, 5 * 4096));  // pages 256..260, each whole
+    EXPECT_EQ(r.out.find("Done..."), std::string::npos);
+    EXPECT_EQ(r.out.find("Reading data"), std::string::npos);
+}
+
+TEST_F(Download, LostInstrumentIsGivenUpKeepingWholePages)
+{
+    // Identification is request 1; page 256 takes requests 2..129.
+    sim::config().removedFrom = 1 + 128 * 3 + 40;
+    RunResult r = runLogreaderCaptured();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(readFile("raw.dat"), memory().substr(0, 3 * 4096));
+    EXPECT_NE(r.out.find("The instrument stopped answering"), std::string::npos);
+    EXPECT_EQ(r.out.find("Done..."), std::string::npos);
+    EXPECT_EQ(r.out.find("Reading data"), std::string::npos);
+}
+
+TEST_F(Download, InstrumentThatStopsAnsweringIsGivenUpAfterThirtySeconds)
+{
+    for (sim::Fault kind : {sim::Fault::Timeout, sim::Fault::WrongEcho}) {
+        sim::reset();
+        sim::config().faults = {{kind, 0, 14, 258, 7, 1000000}};
+        const RunResult r = runLogreaderCaptured();
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.out.find("No usable answer from the instrument for 30 s: download given up. "
+                             "\"raw.dat\" keeps the 2 whole pages read before."),
+                  std::string::npos);
+        EXPECT_EQ(readFile("raw.dat"), memory().substr(0, 2 * 4096));
+        EXPECT_LT(sim::log().nowUs, 31000000u + 1000000u);
+    }
+}
+
+TEST_F(Download, RawFileThatCannotBeWrittenIsAFailureNeverDone)
+{
+    std::filesystem::create_directory("raw.dat");
+    RunResult r = runLogreaderCaptured();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Cannot create \"raw.dat\" in the working folder: Is a directory"), std::string::npos);
+    EXPECT_EQ(r.out.find("Done..."), std::string::npos);
+
+    std::filesystem::remove("raw.dat");
+    ASSERT_EQ(symlink("/dev/full", "raw.dat"), 0);
+    sim::reset();
+    r = runLogreaderCaptured();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Cannot write \"raw.dat\": No space left on device. Download given up; the file keeps "
+                         "the 0 whole pages read before."),
+              std::string::npos);
+    EXPECT_EQ(r.out.find("Done..."), std::string::npos);
+}
+
+}  // namespace

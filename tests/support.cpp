@@ -1,0 +1,133 @@
+#include "support.h"
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "flasher.h"
+#include "logreader.h"
+#include "sim.h"
+
+namespace {
+
+template <typename Run>
+RunResult captured(Run run, const char* program, const std::vector<std::string>& args)
+{
+    std::vector<std::string> words{program};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& w : words)
+        argv.push_back(w.data());
+    argv.push_back(nullptr);
+    RunResult r;
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    r.status = run(static_cast<int>(words.size()), argv.data());
+    fflush(stdout);
+    fflush(stderr);
+    r.err = testing::internal::GetCapturedStderr();
+    r.out = testing::internal::GetCapturedStdout();
+    return r;
+}
+
+void resetGlobals()
+{
+    outputBuffer.fill(0);
+    PacketFromPC = {};
+    device_info = nullptr;
+    inputBuffer.fill(0);
+    data = nullptr;
+    folder[0] = '\0';
+    default_firmware[0] = '\0';
+    std::memset(readed, 0, sizeof readed);
+}
+
+}  // namespace
+
+RunResult runLogreaderCaptured(const std::vector<std::string>& args)
+{
+    return captured(runLogreader, "kxlogreader", args);
+}
+
+RunResult runFlasherCaptured(const std::vector<std::string>& args)
+{
+    return captured(runFlasher, "kxflash", args);
+}
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void writeFile(const std::string& path, const std::string& bytes)
+{
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::vector<std::string> listFolder(const std::string& path)
+{
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(path))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void InTempDir::SetUp()
+{
+    home_ = std::filesystem::current_path().string();
+    char pattern[] = "/tmp/kxtest-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    ASSERT_EQ(chdir(dir_.c_str()), 0);
+    resetGlobals();
+    sim::reset();
+}
+
+void InTempDir::TearDown()
+{
+    ASSERT_EQ(chdir(home_.c_str()), 0);
+    std::filesystem::remove_all(dir_);
+}
+
+LogBuilder& LogBuilder::point(const sim::PointFields& p)
+{
+    char r[32];
+    sim::encodePoint(reinterpret_cast<uint8_t*>(r), p);
+    bytes.append(r, sizeof r);
+    return *this;
+}
+
+LogBuilder& LogBuilder::point(uint32_t time, float lat, float lon)
+{
+    sim::PointFields p;
+    p.time = time;
+    p.lat = lat;
+    p.lon = lon;
+    return point(p);
+}
+
+LogBuilder& LogBuilder::other(uint8_t type, uint32_t time)
+{
+    char r[32];
+    sim::encodeOther(reinterpret_cast<uint8_t*>(r), type, time);
+    bytes.append(r, sizeof r);
+    return *this;
+}
+
+int main(int argc, char** argv)
+{
+    setenv("TZ", "UTC0", 1);
+    tzset();
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,49 @@
+// Shared test scaffolding: a fresh working folder per test, the programs run
+// in-process against the simulated instrument with their output captured,
+// and hand-made log files.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "logsample.h"
+
+struct RunResult {
+    int status = 0;
+    std::string out;
+    std::string err;
+};
+
+RunResult runLogreaderCaptured(const std::vector<std::string>& args = {});
+RunResult runFlasherCaptured(const std::vector<std::string>& args = {});
+
+std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& bytes);
+// Names in a folder, sorted, without "." and "..".
+std::vector<std::string> listFolder(const std::string& path);
+
+// Each test runs in its own empty temporary folder, with the programs'
+// globals and the simulator back at their start values.
+class InTempDir : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    std::string dir_;
+    std::string home_;
+};
+
+// A log as "raw.dat" holds it, built record by record.
+struct LogBuilder {
+    std::string bytes;
+    LogBuilder& point(const sim::PointFields& p);
+    // A point with only a time and a position.
+    LogBuilder& point(uint32_t time, float lat = 50.0f, float lon = 8.0f);
+    LogBuilder& other(uint8_t type, uint32_t time);
+    void save(const std::string& path = "raw.dat") const { writeFile(path, bytes); }
+};
+
+// 2024-05-01 10:20:30 UTC; the tests run with TZ=UTC unless they say otherwise.
+constexpr uint32_t t0 = 1714558830;
