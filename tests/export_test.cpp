@@ -1,0 +1,199 @@
+// The CSV and KML documents of a flight, byte for byte, and their failures.
+#include <unistd.h>
+
+#include <cstring>
+
+#include "logreader.h"
+#include "support.h"
+
+namespace {
+
+// The example sample: 10:20:30, 8.0 E 50.0 N, 100 km/h, course 90, 3000 rpm...
+sim::PointFields example(uint32_t time = t0, float lat = 50.0f, float lon = 8.0f, int16_t altitude = 240)
+{
+    sim::PointFields p;
+    p.time = time;
+    p.lat = lat;
+    p.lon = lon;
+    p.speed = 100;
+    p.altitudeGps = 250;
+    p.course = 45;
+    p.rpm = 300;
+    p.t1 = 85;
+    p.t2 = 90;
+    p.tz = 21;
+    p.fuel = 60;
+    p.satellites = 7;
+    p.vario = 12;
+    p.altitude = altitude;
+    return p;
+}
+
+class Export : public InTempDir {
+protected:
+    // Runs one export over "raw.dat" into the folder "out"; its result and
+    // where it left the read position.
+    std::pair<int, long> run(int (*exporter)(uint32_t, uint32_t), uint32_t start, uint32_t stop)
+    {
+        mkdir("out", 0755);
+        std::strcpy(folder, "out");
+        data = std::fopen("raw.dat", "rb");
+        const int result = exporter(start, stop);
+        const long at = std::ftell(data);
+        std::fclose(data);
+        data = nullptr;
+        return {result, at};
+    }
+};
+
+const std::string csvTitle =
+    "2024-05-01_10:20:30 points from Kestrix+\r\n"
+    "Time_from_start[s],Time,Lon,Lat,speed[km/h],AltitudeGPS [m],Course [deg],RPM,T1[*C],T2[*C],Tz[*C],Fuel[%],"
+    "Vario[m/s],Altitude [m]\r\n";
+
+TEST_F(Export, CsvFileByteForByte)
+{
+    LogBuilder()
+        .other(3, t0)
+        .point(example(t0, 0.0f, 3.0f))       // no fix yet: 0/0
+        .point(example(t0 + 5))
+        .point(example(t0 + 10, 0.0f, 9.0f, -5))  // fix lost: held at the previous position
+        .other(2, t0 + 11)
+        .point(example(t0 + 15, 51.0f, 10.0f, 0))
+        .point(example(t0 + 20))              // after stop: not exported
+        .save();
+    const auto [result, at] = run(exportCSV, 0, 5 * 32);
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(at, 6 * 32);
+    EXPECT_EQ(readFile("out/2024-05-01_10:20:30.csv"),
+              csvTitle +
+                  "0,10:20:30,0.000000,0.000000,100,250,90,3000,85,90,21,60,1.20,240\r\n"
+                  "5,10:20:35,8.000000,50.000000,100,250,90,3000,85,90,21,60,1.20,240\r\n"
+                  "10,10:20:40,8.000000,50.000000,100,250,90,3000,85,90,21,60,1.20,-5\r\n"
+                  "15,10:20:45,10.000000,51.000000,100,250,90,3000,85,90,21,60,1.20,0\r\n"
+                  "\r\n");
+}
+
+// The pieces of the document around the placemarks and the track.
+std::string kmlDocument(const std::string& placemarks, const std::string& track)
+{
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<kml xmlns=\"http://www.opengis.net/kml/2.2\">\r\n"
+           "<Document>\r\n<name>2024-05-01_10:20:30 points from Kestrix+</name>\r\n<open>1</open><Folder><name>Points"
+           "</name>\r\n" +
+           placemarks + "</Folder>\r\n<Placemark>\r\n<name>Track</name>\r\n<LineString><extrude>1</extrude>"
+           "<tessellate>1</tessellate><altitudeMode>relativeToGround</altitudeMode><coordinates>\r\n" +
+           track + "\r\n</coordinates></LineString></Placemark></Document></kml>\r\n";
+}
+
+std::string placemark(const std::string& time, const std::string& altitude, const std::string& coordinates)
+{
+    return "<Placemark>\r\n\r\n<name>" + time +
+           "</name>\r\n<description>Speed:100 km/h\r\nAltitude: " + altitude +
+           " m\r\nCourse: 90 \r\nRPM: 3000\r\nT1: 85 *C\r\nT2: 90 *C\r\nTz: 21 *C\r\nFuel: 60\r\nSatelites: 7\r\n"
+           "Vario: 1.20\r\n</description>\r\n<Point><extrude>1</extrude><tessellate>1</tessellate><altitudeMode>"
+           "relativeToGround</altitudeMode><coordinates>" +
+           coordinates +
+           "</coordinates></Point>\r\n<ExtendedData><Data name=\"RPM\"><value>3000</value></Data><Data name=\"T1\">"
+           "<value>85</value></Data><Data name=\"T2\"><value>90</value></Data><Data name=\"Tout\"><value>21</value>"
+           "</Data></ExtendedData></Placemark>\r\n\r\n\r\n";
+}
+
+TEST_F(Export, KmlOfOnePointByteForByte)
+{
+    LogBuilder().point(example()).save();
+    const auto [result, at] = run(exportPoints, 0, 0);
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(at, 32);
+    EXPECT_EQ(readFile("out/2024-05-01_10:20:30.kml"),
+              kmlDocument(placemark("10:20:30", "240", "8.000000,50.000000,240"), "8.000000,50.000000,240 "));
+}
+
+TEST_F(Export, KmlHoldsPositionsAcrossBothPassesAndClampsHeights)
+{
+    LogBuilder()
+        .point(example(t0, 0.0f, 3.0f, 120))   // no fix yet
+        .point(example(t0 + 1, 50.0f, 8.0f, -5))
+        .other(9, t0 + 2)
+        .point(example(t0 + 3, 0.0f, 9.0f, 0)) // fix lost
+        .point(example(t0 + 4, 51.0f, 10.0f, 240))
+        .save();
+    const auto [result, at] = run(exportPoints, 0, 4 * 32);
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(readFile("out/2024-05-01_10:20:30.kml"),
+              kmlDocument(placemark("10:20:30", "120", "0.000000,0.000000,120") +
+                              placemark("10:20:31", "-5", "8.000000,50.000000,1") +
+                              placemark("10:20:33", "0", "8.000000,50.000000,1") +
+                              placemark("10:20:34", "240", "10.000000,51.000000,240"),
+                          // the second pass starts with the first pass's last fix
+                          "10.000000,51.000000,120 8.000000,50.000000,1 8.000000,50.000000,1 "
+                          "10.000000,51.000000,240 "));
+}
+
+TEST_F(Export, RangeWithoutPointsWritesNothingAndSucceeds)
+{
+    LogBuilder().other(2, t0).point(example(1854890433)).point(example()).save();
+    for (auto exporter : {exportCSV, exportPoints}) {
+        const auto [result, at] = run(exporter, 0, 32);
+        EXPECT_EQ(result, 1);
+        EXPECT_EQ(at, 64);
+        EXPECT_TRUE(listFolder("out").empty());
+        // stop before start reads nothing
+        EXPECT_EQ(run(exporter, 64, 32), std::make_pair(1, 64L));
+        EXPECT_TRUE(listFolder("out").empty());
+    }
+}
+
+TEST_F(Export, ReadsEndAtTheEndOfTheFileWhateverStopSays)
+{
+    LogBuilder().point(example()).point(example(t0 + 1)).save();
+    for (auto exporter : {exportCSV, exportPoints}) {
+        const auto [result, at] = run(exporter, 0, 0xFFFFFFE0u);
+        EXPECT_EQ(result, 1);
+        EXPECT_EQ(static_cast<uint32_t>(at), 0u);  // stop + 32 wraps to the start, as the caller asked
+    }
+    EXPECT_NE(readFile("out/2024-05-01_10:20:30.csv").find("\r\n1,10:20:31,"), std::string::npos);
+}
+
+TEST_F(Export, FailedWritesAndMissingFolderAreFailures)
+{
+    LogBuilder().point(example()).save();
+    mkdir("out", 0755);
+    ASSERT_EQ(symlink("/dev/full", "out/2024-05-01_10:20:30.csv"), 0);
+    ASSERT_EQ(symlink("/dev/full", "out/2024-05-01_10:20:30.kml"), 0);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(run(exportCSV, 0, 0), std::make_pair(0, 32L));
+    EXPECT_EQ(run(exportPoints, 0, 0), std::make_pair(0, 32L));
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("Cannot write out/2024-05-01_10:20:30.csv: No space left on device"), std::string::npos) << err;
+
+    folder[0] = '\0';
+    data = std::fopen("raw.dat", "rb");
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(exportCSV(0, 0), 0);
+    EXPECT_EQ(exportPoints(0, 0), 0);
+    const std::string out = testing::internal::GetCapturedStdout();
+    testing::internal::GetCapturedStderr();
+    std::fclose(data);
+    data = nullptr;
+    EXPECT_EQ(out, "Error when creating file \r\n");
+    EXPECT_EQ(access("/2024-05-01_10:20:30.csv", F_OK), -1);
+}
+
+TEST_F(Export, FlightIndexReportsEachExportsFailureAndGoesOn)
+{
+    LogBuilder().point(example()).point(example(t0 + 4000)).save();
+    // The export folder of this run is a file: neither export can create its file.
+    char name[32];
+    const time_t now = time(nullptr);
+    strftime(name, sizeof name, "%Y-%m-%d_%H-%M", localtime(&now));
+    writeFile(name, "");
+    const RunResult r = runLogreaderCaptured({"x"});
+    if (listFolder(".").size() == 2) {  // still the same minute
+        EXPECT_EQ(r.status, 2);
+        EXPECT_NE(r.out.find(" \r\n Len: 0 s.\r\nError when creating file \r\n KML fail ,CSV fail \r\n\r\n2.Flight"),
+                  std::string::npos) << r.out;
+    }
+}
+
+}  // namespace

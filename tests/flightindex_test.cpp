@@ -1,0 +1,137 @@
+// Splitting "raw.dat" into flights, the flight lines and the export folder.
+#include <cstdlib>
+#include <regex>
+
+#include "support.h"
+
+namespace {
+
+class FlightIndex : public InTempDir {
+protected:
+    RunResult exportOnly() { return runLogreaderCaptured({"-"}); }
+    // The one export folder of the run.
+    std::string exportFolder()
+    {
+        for (const std::string& name : listFolder("."))
+            if (name != "raw.dat")
+                return name;
+        return "";
+    }
+    // Rows of a flight's CSV file (title, header and the empty last line left out).
+    std::vector<std::string> csvRows(const std::string& name)
+    {
+        std::vector<std::string> rows;
+        std::string text = readFile(exportFolder() + "/" + name);
+        size_t at = 0;
+        for (int line = 0; (at = text.find("\r\n")) != std::string::npos; ++line) {
+            if (line >= 2 && at > 0)
+                rows.push_back(text.substr(0, at));
+            text.erase(0, at + 2);
+        }
+        return rows;
+    }
+};
+
+TEST_F(FlightIndex, GapsOfMoreThan600SecondsSplitAndLengthsPickTheirUnit)
+{
+    LogBuilder()
+        .point(t0).point(t0 + 600)                    // one flight of 10 min
+        .point(t0 + 1201).point(t0 + 1500)            // 601 s later: 299 s.
+        .point(t0 + 5000).point(t0 + 5300)            // 300 s: 5 min
+        .point(t0 + 9000).point(t0 + 9359)            // 359 s: 5 min
+        .save();
+    const RunResult r = exportOnly();
+    EXPECT_EQ(r.status, 0);
+    const std::string folder = exportFolder();
+    EXPECT_TRUE(std::regex_match(folder, std::regex(R"(\d{4}-\d\d-\d\d_\d\d-\d\d)"))) << folder;
+    const std::string ok = " exported to -> KML OK ,CVS OK \r\n\r\n";
+    EXPECT_EQ(r.out.substr(r.out.find("Reading data")),
+              "Reading data \r\nDirectory created : " + folder + "\n" +
+                  "1.Flight betwen 2024-05-01 10:20:30 and 2024-05-01 10:30:30 \r\n Len: 10 min\r\n" + ok +
+                  "2.Flight betwen 2024-05-01 10:40:31 and 2024-05-01 10:45:30 \r\n Len: 299 s.\r\n" + ok +
+                  "3.Flight betwen 2024-05-01 11:43:50 and 2024-05-01 11:48:50 \r\n Len: 5 min\r\n" + ok +
+                  "4.Flight betwen 2024-05-01 12:50:30 and 2024-05-01 12:56:29 \r\n Len: 5 min\r\n" + ok +
+                  "All data exported have a nice day. Press key to exit\r\n");
+    EXPECT_EQ(listFolder(folder).size(), 8u);
+}
+
+TEST_F(FlightIndex, EveryPointIsExportedOnceWithItsFlightWhateverLiesBetween)
+{
+    LogBuilder()
+        .other(3, t0 - 5).other(1, 1614890433)        // not points: before the first flight
+        .point(t0).other(2, t0 + 1).point(t0 + 10)
+        .other(7, t0 + 20).other(0xFF, 0xFFFFFFFF)    // not points: between flights
+        .point(t0 + 3600).point(t0 + 3590)            // backwards in time: still the same flight
+        .other(4, t0 + 3700).point(t0 + 3620)
+        .other(2, t0 + 3700)                          // after the last flight
+        .save();
+    writeFile("raw.dat", readFile("raw.dat") + std::string(7, '\x01'));  // a partial last record
+    const RunResult r = exportOnly();
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(csvRows("2024-05-01_10:20:30.csv"),
+              (std::vector<std::string>{"0,10:20:30,8.000000,50.000000,0,0,0,0,0,0,0,0,0.00,0",
+                                        "10,10:20:40,8.000000,50.000000,0,0,0,0,0,0,0,0,0.00,0"}));
+    EXPECT_EQ(csvRows("2024-05-01_11:20:30.csv"),
+              (std::vector<std::string>{"0,11:20:30,8.000000,50.000000,0,0,0,0,0,0,0,0,0.00,0",
+                                        "-10,11:20:20,8.000000,50.000000,0,0,0,0,0,0,0,0,0.00,0",
+                                        "20,11:20:50,8.000000,50.000000,0,0,0,0,0,0,0,0,0.00,0"}));
+    EXPECT_NE(r.out.find("2.Flight betwen 2024-05-01 11:20:30 and 2024-05-01 11:20:50 \r\n Len: 20 s.\r\n"),
+              std::string::npos);
+}
+
+TEST_F(FlightIndex, SingleAndBackwardFlightsShowSeconds)
+{
+    LogBuilder().point(t0).point(t0 + 1000).point(t0 + 990).save();
+    const RunResult r = exportOnly();
+    EXPECT_NE(r.out.find("1.Flight betwen 2024-05-01 10:20:30 and 2024-05-01 10:20:30 \r\n Len: 0 s.\r\n"),
+              std::string::npos);
+    EXPECT_NE(r.out.find("2.Flight betwen 2024-05-01 10:37:10 and 2024-05-01 10:37:00 \r\n Len: -10 s.\r\n"),
+              std::string::npos);
+}
+
+TEST_F(FlightIndex, EmptyOrPointlessLogStillMakesTheFolder)
+{
+    for (const std::string& content : {std::string(), LogBuilder().other(2, t0).other(0xFF, 0).bytes}) {
+        writeFile("raw.dat", content);
+        const RunResult r = exportOnly();
+        EXPECT_EQ(r.status, 0);
+        EXPECT_NE(r.out.find("\nAll data exported have a nice day. Press key to exit\r\n"), std::string::npos);
+        EXPECT_EQ(r.out.find("Flight"), std::string::npos);
+        EXPECT_EQ(listFolder(".").size(), 2u);
+    }
+}
+
+TEST_F(FlightIndex, SecondRunInTheSameMinuteUsesTheSameFolder)
+{
+    LogBuilder().point(t0).save();
+    exportOnly();
+    const std::string folder = exportFolder();
+    const RunResult again = exportOnly();
+    if (exportFolder() == folder) {  // not across a minute's turn
+        EXPECT_NE(again.out.find("Directory already created " + folder + "\n"), std::string::npos);
+    }
+}
+
+TEST_F(FlightIndex, MissingLogIsReportedAndMakesNoFolder)
+{
+    const RunResult r = exportOnly();
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(r.out.size() > 14 && r.out.substr(r.out.size() - 15) == "Reading data \r\n");
+    EXPECT_NE(r.err.find("Cannot read \"raw.dat\" in the working folder: No such file or directory"), std::string::npos);
+    EXPECT_TRUE(listFolder(".").empty());
+}
+
+TEST_F(FlightIndex, TimesAreTheComputersLocalTime)
+{
+    setenv("TZ", "CET-1", 1);
+    tzset();
+    LogBuilder().point(t0).save();
+    const RunResult r = exportOnly();
+    setenv("TZ", "UTC0", 1);
+    tzset();
+    EXPECT_NE(r.out.find("1.Flight betwen 2024-05-01 11:20:30 and 2024-05-01 11:20:30"), std::string::npos);
+    EXPECT_EQ(listFolder(exportFolder()),
+              (std::vector<std::string>{"2024-05-01_11:20:30.csv", "2024-05-01_11:20:30.kml"}));
+}
+
+}  // namespace
