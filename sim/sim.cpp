@@ -104,7 +104,7 @@ Reply writeFlashReply(const std::array<uint8_t, 64>& req)
     if (fresh)
         stored.fill(0xFF);  // erased flash
     std::memcpy(&stored[part * 32u], chunk, 32);
-    if (page != s.pageCrcPage) {
+    if (page != s.pageCrcPage || (part == 0 && s.pageCrcLastPart != 0)) {  // a page starts
         s.pageCrcPage = page;
         s.pageCrc = 0;
         s.pageCrcLastPart = 255;
@@ -185,6 +185,9 @@ std::optional<Reply> verificationReply(Cmd cmd)
 
 std::optional<Reply> answer(const std::array<uint8_t, 64>& req)
 {
+    const auto fixed = state().config.fixedReplies.find(req[0]);
+    if (fixed != state().config.fixedReplies.end())
+        return fixed->second;
     switch (static_cast<Cmd>(req[0])) {
     case Cmd::Identify: return identifyReply();
     case Cmd::ReadLog: return readLogReply(req);
@@ -228,6 +231,7 @@ void applyFault(Fault kind, const std::array<uint8_t, 64>& req, std::optional<Re
     case Fault::Late: s.late = r; reply.reset(); break;
     case Fault::BadCrc: r[req[0] == static_cast<uint8_t>(Cmd::WriteFlash) ? flashreq::partCrc : logreq::crc] ^= 0x5A; break;
     case Fault::Short: r.resize(20); break;
+    case Fault::WriteError: break;  // handled before the instrument sees the request
     }
 }
 
@@ -340,13 +344,17 @@ int HID_API_EXPORT HID_API_CALL hid_write(hid_device*, const unsigned char* data
     if (removed())
         return -1;
     const uint32_t number = static_cast<uint32_t>(s.log.requests.size());
+    const auto rule = std::find_if(s.config.faults.begin(), s.config.faults.end(),
+                                   [&](const FaultRule& f) { return matches(f, number, req); });
+    if (rule != s.config.faults.end() && rule->kind == Fault::WriteError) {
+        --rule->times;
+        return -1;
+    }
     std::optional<Reply> reply = answer(req);
-    for (FaultRule& rule : s.config.faults)
-        if (matches(rule, number, req)) {
-            --rule.times;
-            applyFault(rule.kind, req, reply);
-            break;
-        }
+    if (rule != s.config.faults.end()) {
+        --rule->times;
+        applyFault(rule->kind, req, reply);
+    }
     if (reply)
         s.pending.push_back(*reply);
     return static_cast<int>(length);

@@ -24,6 +24,7 @@ enum class Fault {
     Late,       // the reply misses its read and arrives at the next one
     BadCrc,     // the CRC byte of the reply is wrong (command 14 byte 4, command 15 byte 36)
     Short,      // only the first 20 bytes of the reply arrive
+    WriteError, // the write fails with -1 and the request is lost
 };
 
 // Where a fault strikes: at request number `request` (1 = the first request of
@@ -58,6 +59,7 @@ struct Config {
     Integrity integrity = Integrity::Consistent;
     bool answerWritten = true;           // whether command 20 gets a reply
     std::string flashOut;                // file that receives the flash image when the device is closed
+    std::map<uint8_t, std::vector<uint8_t>> fixedReplies;  // replies given as they stand, by command
 };
 
 struct Log {

@@ -35,7 +35,7 @@ bool faultKind(const std::string& word, Fault& kind)
 {
     static const struct { const char* name; Fault kind; } kinds[] = {
         {"timeout", Fault::Timeout}, {"readerror", Fault::ReadError}, {"wrongcode", Fault::WrongCode},
-        {"wrongecho", Fault::WrongEcho}, {"late", Fault::Late}, {"crc", Fault::BadCrc}, {"short", Fault::Short},
+        {"wrongecho", Fault::WrongEcho}, {"late", Fault::Late}, {"crc", Fault::BadCrc}, {"short", Fault::Short}, {"writeerror", Fault::WriteError},
     };
     for (const auto& k : kinds)
         if (word == k.name) {

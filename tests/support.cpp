@@ -16,26 +16,6 @@
 
 namespace {
 
-template <typename Run>
-RunResult captured(Run run, const char* program, const std::vector<std::string>& args)
-{
-    std::vector<std::string> words{program};
-    words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& w : words)
-        argv.push_back(w.data());
-    argv.push_back(nullptr);
-    RunResult r;
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    r.status = run(static_cast<int>(words.size()), argv.data());
-    fflush(stdout);
-    fflush(stderr);
-    r.err = testing::internal::GetCapturedStderr();
-    r.out = testing::internal::GetCapturedStdout();
-    return r;
-}
-
 void resetGlobals()
 {
     outputBuffer.fill(0);
@@ -46,6 +26,28 @@ void resetGlobals()
     folder[0] = '\0';
     default_firmware[0] = '\0';
     std::memset(readed, 0, sizeof readed);
+}
+
+// Every run starts as a fresh program would: its globals zero.
+template <typename Run>
+RunResult captured(Run run, const char* program, const std::vector<std::string>& args)
+{
+    std::vector<std::string> words{program};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& w : words)
+        argv.push_back(w.data());
+    argv.push_back(nullptr);
+    RunResult r;
+    resetGlobals();
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    r.status = run(static_cast<int>(words.size()), argv.data());
+    fflush(stdout);
+    fflush(stderr);
+    r.err = testing::internal::GetCapturedStderr();
+    r.out = testing::internal::GetCapturedStdout();
+    return r;
 }
 
 }  // namespace

@@ -1,0 +1,336 @@
+// kxflash: choice of the file, model check, upload, verification, exit statuses.
+#include <algorithm>
+#include <cstring>
+#include <tuple>
+
+#include "flasher.h"
+#include "sim.h"
+#include "support.h"
+
+namespace {
+
+// A firmware image with its header sizes and a byte pattern that differs per part.
+std::string image(uint32_t firmwareSize, uint32_t length, uint32_t allSize = 0)
+{
+    std::string bytes(length, '\0');
+    for (uint32_t i = 0; i < length; ++i)
+        bytes[i] = static_cast<char>((i * 7 + i / 32 * 13) & 0xFF);
+    allSize = allSize ? allSize : length;
+    for (int i = 0; i < 4 && i + 6 < static_cast<int>(length); ++i) {
+        if (i < static_cast<int>(length))
+            bytes[i] = static_cast<char>(allSize >> (8 * i));
+        bytes[6 + i] = static_cast<char>(firmwareSize >> (8 * i));
+    }
+    return bytes;
+}
+
+std::vector<std::array<uint8_t, 64>> requestsOf(uint8_t command)
+{
+    std::vector<std::array<uint8_t, 64>> out;
+    for (const auto& r : sim::log().requests)
+        if (r[0] == command)
+            out.push_back(r);
+    return out;
+}
+
+uint16_t pageOf(const std::array<uint8_t, 64>& r) { return static_cast<uint16_t>(r[1] << 8 | r[2]); }
+
+std::string flashPages(uint16_t first, uint16_t count)
+{
+    const std::vector<uint8_t> img = sim::flashImage();
+    const size_t from = (first - firmwareFirstPage) * 4096u;
+    return std::string(img.begin() + static_cast<long>(from), img.begin() + static_cast<long>(from + count * 4096u));
+}
+
+bool endsWith(const std::string& text, const std::string& tail)
+{
+    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+size_t occurrences(const std::string& text, const std::string& piece)
+{
+    size_t n = 0;
+    for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1))
+        ++n;
+    return n;
+}
+
+TEST(FirmwareChoice, HighestVersionWinsAndTiesKeepTheFirstListed)
+{
+    const auto choose = [](std::vector<const char*> names) {
+        default_firmware[0] = '\0';
+        FirmwareVersion best;
+        testing::internal::CaptureStdout();
+        for (const char* n : names)
+            considerFirmware(n, best);
+        testing::internal::GetCapturedStdout();
+        return std::string(default_firmware);
+    };
+    EXPECT_EQ(choose({"KX_1.05a_AAAA.qln", "KX_1.05b_BBBB.qln"}), "KX_1.05b_BBBB.qln");
+    EXPECT_EQ(choose({"KX_1.05b_BBBB.qln", "KX_1.05a_AAAA.qln"}), "KX_1.05b_BBBB.qln");
+    EXPECT_EQ(choose({"KX_1.99z_AAAA.qln", "KX_2.00a_BBBB.qln"}), "KX_2.00a_BBBB.qln");
+    EXPECT_EQ(choose({"KX_1.05a_AAAA.qln", "KY_1.05a_BBBB.qln"}), "KX_1.05a_AAAA.qln");
+    EXPECT_EQ(choose({"KX_0.00a_AAAA.qln"}), "KX_0.00a_AAAA.qln");
+    EXPECT_EQ(choose({"firmware.qln", "KX_1.05a_AAAA.QLN", "KX_1.05a_AAAA.Qln", "ql"}), "");
+    EXPECT_EQ(choose({"KX_1.300_AAAA.qln", "KX_1.43z_BBBB.qln"}), "KX_1.300_AAAA.qln");  // 300 is 44, then '0'
+    EXPECT_EQ(choose({"KX_1.05\xc3_AAAA.qln", "KX_1.05a_BBBB.qln"}), "KX_1.05a_BBBB.qln");
+    EXPECT_EQ(choose({"KX_x.99z_AAAA.qln", "KX_0.99y_BBBB.qln"}), "KX_x.99z_AAAA.qln");  // no digit: major 0
+}
+
+TEST(FirmwareChoice, EveryCandidateIsListedWithItsVersionAndCrc)
+{
+    FirmwareVersion best;
+    default_firmware[0] = '\0';
+    testing::internal::CaptureStdout();
+    considerFirmware("KX_1.05a_3F2C.qln", best);
+    considerFirmware("firmware.qln", best);
+    considerFirmware("notes.txt", best);
+    const std::string out = testing::internal::GetCapturedStdout();
+    const char expected[] = "KX_1.05a_3F2C.qln -> CRC 3F2C , Version 1.05a\r\nfirmware.qln -> CRC  , Version 0.00\0\r\n";
+    EXPECT_EQ(out, std::string(expected, sizeof expected - 1));
+}
+
+class Flasher : public InTempDir {};
+
+TEST_F(Flasher, ExitStatusesTellWhetherTheInstrumentWasFlashed)
+{
+    sim::config().initFails = true;
+    RunResult r = runFlasherCaptured();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(endsWith(r.out, "\r\n\nHID initialization failed!\n"));
+    EXPECT_EQ(sim::log().exits, 0u);
+
+    sim::reset();
+    sim::config().present = false;
+    r = runFlasherCaptured();
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(endsWith(r.out, "\r\n\nQuellon device not found!\r\n"));
+    EXPECT_EQ(sim::log().exits, 1u);
+
+    sim::reset();
+    sim::config().openFails = true;
+    r = runFlasherCaptured();
+    EXPECT_EQ(r.status, -1);
+    EXPECT_TRUE(endsWith(r.out, "\r\n\nFailed to open device!\n"));
+    EXPECT_FALSE(sim::log().openedWithSerial);
+
+    sim::reset();
+    writeFile("KX_1.05a_3F2C.qln", image(1000, 5000));
+    r = runFlasherCaptured();
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(sim::log().closes, 1u);
+    EXPECT_EQ(sim::log().exits, 1u);
+}
+
+TEST_F(Flasher, OnlyTheServedModelsAreFlashed)
+{
+    writeFile("KX_1.05a_3F2C.qln", image(1000, 5000));
+    for (const auto& [id2, hw0, hw1, flashed] : std::vector<std::tuple<uint8_t, uint8_t, uint8_t, bool>>{
+             {2, 1, 8, true}, {2, 2, 8, true}, {2, 1, 7, false}, {3, 1, 8, false}, {2, 3, 8, false}}) {
+        sim::reset();
+        sim::config().identity[5] = id2;
+        sim::config().identity[8] = hw0;
+        sim::config().identity[9] = hw1;
+        const RunResult r = runFlasherCaptured();
+        EXPECT_EQ(r.status, flashed ? 0 : 2);
+        EXPECT_EQ(r.out.find("Kestrix+ Found"), flashed ? r.out.find("Kestrix+ Found") : std::string::npos);
+        if (!flashed) {
+            EXPECT_TRUE(endsWith(r.out, " h \r\n\r\n")) << "nothing after the identity block";
+            EXPECT_EQ(sim::log().reads, 1u);  // no short read either
+        }
+    }
+}
+
+TEST_F(Flasher, FileFromTheCommandLineOrTheDefaultName)
+{
+    writeFile("KX_1.05a_3F2C.qln", image(1000, 5000));
+    RunResult r = runFlasherCaptured({"missing.bin"});
+    EXPECT_NE(r.out.find("Kestrix+ Found \r\nFirmware to upgrade device = missing.bin\r\nError opening firmware file\r\n"),
+              std::string::npos);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(requestsOf(15).empty());
+
+    sim::reset();
+    r = runFlasherCaptured({"a", "b"});  // two arguments: chosen as without
+    EXPECT_NE(r.out.find("Chosen file KX_1.05a_3F2C.qln \r\nFirmware to upgrade device = KX_1.05a_3F2C.qln\r\n"),
+              std::string::npos);
+
+    std::remove("KX_1.05a_3F2C.qln");
+    sim::reset();
+    r = runFlasherCaptured();
+    EXPECT_NE(r.out.find("Firmware to upgrade device = firmware.qln\r\nError opening firmware file\r\n"), std::string::npos)
+        << r.out;
+    EXPECT_EQ(r.status, 2);
+}
+
+TEST_F(Flasher, FileShorterThanOnePartIsSentAsOnePaddedPart)
+{
+    writeFile("tiny", image(20, 20));
+    const RunResult r = runFlasherCaptured({"tiny"});
+    EXPECT_NE(r.out.find("Firmware size = 20 bytes\r\nChecking firmware stored in device ...\r\n"), std::string::npos);
+    const auto writes = requestsOf(15);
+    ASSERT_EQ(writes.size(), 2u);
+    EXPECT_EQ(pageOf(writes[0]), 3454);
+    EXPECT_EQ(writes[0][3], 0);
+    EXPECT_EQ(std::string(writes[0].begin() + 4, writes[0].begin() + 24), image(20, 20));
+    EXPECT_EQ(std::count(writes[0].begin() + 24, writes[0].begin() + 36, 0), 12);
+    EXPECT_EQ(pageOf(writes[1]), 3454);  // the closing request
+    EXPECT_EQ(writes[1][3], 127);
+    EXPECT_EQ(r.status, 0);
+}
+
+TEST_F(Flasher, WholePageEndsWithAnExtraPartRepeatingTheLastChunk)
+{
+    const std::string file = image(2000, 4096, 8000);
+    writeFile("page", file);
+    const RunResult r = runFlasherCaptured({"page"});
+    EXPECT_NE(r.out.find("Sending main functionality 1 / 128 (All: 50 %, Firmware: 204 %)\r"), std::string::npos);
+    const auto writes = requestsOf(15);
+    ASSERT_EQ(writes.size(), 130u);
+    EXPECT_EQ(pageOf(writes[128]), 3455);
+    EXPECT_EQ(writes[128][3], 0);
+    EXPECT_TRUE(std::equal(writes[128].begin() + 4, writes[128].begin() + 36, writes[127].begin() + 4));
+    EXPECT_EQ(pageOf(writes[129]), 3455);
+    EXPECT_EQ(writes[129][3], 127);
+    EXPECT_EQ(flashPages(3454, 1), file);
+    EXPECT_EQ(r.status, 0);
+}
+
+TEST_F(Flasher, UploadJumpsFromTheFirmwareEndToTheGraphicsArea)
+{
+    const std::string file = image(100000, 524288 + 3 * 4096 + 100);
+    writeFile("fw", file);
+    const RunResult r = runFlasherCaptured({"fw"});
+    EXPECT_EQ(r.status, 0);
+    std::vector<uint16_t> pages;
+    for (const auto& w : requestsOf(15))
+        if (pages.empty() || pages.back() != pageOf(w))
+            pages.push_back(pageOf(w));
+    std::vector<uint16_t> expected;
+    for (uint16_t p = 3454; p <= 3479; ++p)
+        expected.push_back(p);
+    for (uint16_t p = 3582; p <= 3585; ++p)
+        expected.push_back(p);
+    EXPECT_EQ(pages, expected);
+    EXPECT_EQ(flashPages(3454, 26), file.substr(0, 26 * 4096));
+    EXPECT_EQ(flashPages(3582, 3), file.substr(524288, 3 * 4096));
+    EXPECT_EQ(flashPages(3585, 1).substr(0, 100), file.substr(524288 + 3 * 4096));
+    EXPECT_NE(r.out.find("Sending main functionality 25 / 128 (All: 19 %, Firmware: 103 %)\r"
+                         "Puting bug's into firmware 0 / 512 (All: 19 %)                   \r"),
+              std::string::npos);
+}
+
+TEST_F(Flasher, VeryLargeFirmwareSendsTheFirstGraphicsPageTwice)
+{
+    writeFile("fw", image(127 * 4096, 524288 + 2 * 4096));
+    const RunResult r = runFlasherCaptured({"fw"});
+    EXPECT_EQ(occurrences(r.out, "Puting bug's into firmware 0 / 512"), 2u);
+    EXPECT_EQ(r.status, 0);
+}
+
+TEST_F(Flasher, EmptyHeaderSizesShowZeroPercent)
+{
+    std::string file = image(0, 3 * 4096, 0);
+    std::fill(file.begin(), file.begin() + 10, '\0');
+    writeFile("fw", file);
+    const RunResult r = runFlasherCaptured({"fw"});
+    EXPECT_NE(r.out.find("Sending main functionality 1 / 128 (All: 0 %, Firmware: 0 %)\r"), std::string::npos);
+    EXPECT_NE(r.out.find("Puting bug's into firmware 0 / 512 (All: 0 %)"), std::string::npos);  // jumped after 2 pages
+}
+
+TEST_F(Flasher, RefusedPartEndsTheUploadWithoutVerification)
+{
+    writeFile("fw", image(100000, 200000));
+    sim::config().faults = {{sim::Fault::BadCrc, 0, 15, 3460, 17}};
+    const RunResult r = runFlasherCaptured({"fw"});
+    const auto writes = requestsOf(15);
+    const auto& refused = writes[6 * 128 + 17];
+    const uint8_t crc = crc8Of(&refused[4], 32);
+    char line[100];
+    snprintf(line, sizeof line, "Transmission fail Page:3460, Part:17, calculatedCRC:%02X, ReceivedCRC:%02X\r\n\r\n",
+             crc, crc ^ 0x5A);
+    EXPECT_TRUE(endsWith(r.out, line));
+    ASSERT_EQ(writes.size(), 6u * 128 + 18 + 1);
+    EXPECT_EQ(pageOf(writes.back()), 3460);
+    EXPECT_EQ(writes.back()[3], 127);
+    EXPECT_TRUE(requestsOf(17).empty());
+    EXPECT_EQ(sim::log().restarts, 0u);
+    EXPECT_EQ(r.status, 2);
+}
+
+TEST_F(Flasher, MissingAcknowledgementOrLostInstrumentFailsAtOnce)
+{
+    writeFile("fw", image(100000, 200000));
+    sim::config().faults = {{sim::Fault::Timeout, 0, 15, 3454, 3}};
+    RunResult r = runFlasherCaptured({"fw"});
+    EXPECT_NE(r.out.find("Transmission fail Page:3454, Part:3,"), std::string::npos);
+    EXPECT_EQ(r.status, 2);
+
+    sim::reset();
+    sim::config().removedFrom = 50;
+    r = runFlasherCaptured({"fw"});
+    EXPECT_NE(r.out.find("Transmission fail Page:3454, Part:48,"), std::string::npos);
+    EXPECT_EQ(r.status, 2);
+}
+
+class Verification : public InTempDir {
+protected:
+    void SetUp() override
+    {
+        InTempDir::SetUp();
+        writeFile("fw", image(1000, 3000));
+    }
+};
+
+TEST_F(Verification, VerdictIsShownButOnlyTheIntegrityDecides)
+{
+    sim::config().firmwareOk = false;
+    const RunResult r = runFlasherCaptured({"fw"});
+    EXPECT_NE(r.out.find("\r\n\tSize = 4096 bytes CRC "), std::string::npos);
+    EXPECT_NE(r.out.find(" \r\n\tDevice says that this firmware is WRONG :( \r\n\r\nChecking integrity "
+                         "firmware&graphics stored at device ...\r\n\tWhole size: 4096 bytes, signatured CRC: "),
+              std::string::npos);
+    EXPECT_NE(r.out.find("\tFirmware and Graphics data are consistent :)\r\n\rRestart your device and have fun with "
+                         "new firmware (first boot may take longer). \r\n"),
+              std::string::npos);
+    EXPECT_EQ(requestsOf(20).size(), 1u);
+    EXPECT_EQ(sim::log().restarts, 10u);
+    EXPECT_EQ(r.status, 0);
+}
+
+TEST_F(Verification, WrongOrMissingIntegrityReplyStopsBeforeTheRestart)
+{
+    for (sim::Integrity i : {sim::Integrity::WrongCode, sim::Integrity::Silent}) {
+        sim::reset();
+        sim::config().integrity = i;
+        const RunResult r = runFlasherCaptured({"fw"});
+        EXPECT_TRUE(endsWith(r.out, "device ...\r\nWrong response or timeout \r\n"));
+        EXPECT_TRUE(requestsOf(20).empty());
+        EXPECT_EQ(sim::log().restarts, 0u);
+        EXPECT_EQ(r.status, 2);
+    }
+    sim::reset();
+    sim::config().integrity = sim::Integrity::Mismatch;
+    const RunResult r = runFlasherCaptured({"fw"});
+    EXPECT_EQ(r.out.substr(r.out.find("Something")),
+              "Something went wrong - Graphics data aren't consistent with firmware\r\n");
+    EXPECT_EQ(sim::log().restarts, 0u);
+    EXPECT_EQ(r.status, 2);
+}
+
+TEST_F(Verification, NumbersPrintSignedUnsignedAndInFourHexDigits)
+{
+    sim::config().fixedReplies[17] = {17, 0x80, 0x00, 0x00, 0x01, 0x00, 0xAF, 1};
+    sim::config().fixedReplies[18] = {18, 0x80, 0x00, 0x00, 0x00, 0x00, 0x0A, 0x00, 0x0A};
+    sim::config().answerWritten = false;
+    const RunResult r = runFlasherCaptured({"fw"});
+    EXPECT_NE(r.out.find("\tSize = -2147483647 bytes CRC 00AF \r\n\tDevice says that this firmware is OK :) \r\n"),
+              std::string::npos);
+    EXPECT_NE(r.out.find("\tWhole size: 2147483648 bytes, signatured CRC: 000A\r\n\tCRC calculated inside the "
+                         "device: 000A \r\n"),
+              std::string::npos);
+    EXPECT_EQ(sim::log().restarts, 10u);  // sent without an answer to command 20
+    EXPECT_EQ(r.status, 0);
+}
+
+}  // namespace
