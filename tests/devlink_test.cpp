@@ -39,8 +39,10 @@ TEST(Report, QueryRecordReadsLittleEndianFields)
     p.Contents[2] = 0x0E;
     p.Contents[12] = 0x10;
     p.Contents[13] = 0x0E;
-    EXPECT_EQ(p.query.Battery, 3600);
-    EXPECT_EQ(p.query.GlobalTime, 3600u);
+    const uint16_t battery = p.query.Battery;  // copies: the packed fields are not aligned
+    const uint32_t total = p.query.GlobalTime;
+    EXPECT_EQ(battery, 3600);
+    EXPECT_EQ(total, 3600u);
 }
 
 class Identification : public InTempDir {};
