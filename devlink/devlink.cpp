@@ -90,6 +90,8 @@ hid_device* openInstrument(Program who)
     return hid_open(device_info->vendor_id, device_info->product_id, serial);
 }
 
+void printOpenFailureHint() { printf("%s", platform::openFailureHint); }
+
 bool identifyInstrument(hid_device* device, Program who)
 {
     outputBuffer[0] = 0;

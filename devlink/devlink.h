@@ -152,6 +152,8 @@ enum class Program { LogReader, Flasher };
 // Opens the first listed instrument: the log reader by its serial number, the
 // flasher without one.
 hid_device* openInstrument(Program who);
+// After "Failed to open device!": the likely cause on this platform, if any.
+void printOpenFailureHint();
 // Sends command 2 until a reply with code 2 comes; false when the instrument
 // was lost on the way (a message has been printed).
 bool identifyInstrument(hid_device* device, Program who);

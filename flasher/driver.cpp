@@ -75,6 +75,7 @@ int runFlasher(int argc, char** argv)
     hid_device* device = openInstrument(Program::Flasher);
     if (!device) {
         printf("Failed to open device!\n");
+        printOpenFailureHint();
         hid_exit();
         fflush(stdout);
         return exitcode::cannotOpen;

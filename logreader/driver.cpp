@@ -17,6 +17,7 @@ int fetchLog()
     hid_device* device = openInstrument(Program::LogReader);
     if (!device) {
         printf("Failed to open device!\n");
+        printOpenFailureHint();
         return exitcode::ok;
     }
     if (!identifyInstrument(device, Program::LogReader)) {

@@ -135,7 +135,11 @@ TEST_F(Identification, NoInstrumentAndUnopenableInstrument)
     sim::config().openFails = true;
     LogBuilder().point(t0).save();
     r = runLogreaderCaptured();
-    EXPECT_NE(r.out.find("Failed to open device!\nReading data \r\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Failed to open device!\nThe instrument is there but may not be yours to open: install the "
+                         "udev rule 70-kxplus.rules (see man kxlogreader), unplug and plug it in again, or run as "
+                         "root.\nReading data \r\n"),
+              std::string::npos)
+        << r.out;
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(sim::log().requests.empty());
 }
