@@ -9,8 +9,15 @@
 #include <ctime>
 
 #ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
 #include <conio.h>
 #include <direct.h>
+#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 #else
@@ -40,6 +47,8 @@ inline int makeFolder(const char* name) { return _mkdir(name); }
 inline bool exists(const char* name) { return _access(name, 0) == 0; }
 inline void osSleepUs(uint32_t us) { Sleep(us / 1000); }
 inline void waitKey() { _getch(); }
+// Standard output in binary mode: the console gets "\r\n" as on Linux, not "\r\r\n".
+inline void consoleBytesAsIs() { _setmode(_fileno(stdout), _O_BINARY); }
 #else
 constexpr bool windows = false;
 constexpr std::size_t requestOffset = 0;
@@ -58,6 +67,7 @@ inline int makeFolder(const char* name) { return mkdir(name, 0755); }
 inline bool exists(const char* name) { return access(name, F_OK) == 0; }
 inline void osSleepUs(uint32_t us) { usleep(us); }
 inline void waitKey() {}
+inline void consoleBytesAsIs() {}
 #endif
 
 // The pause the program really gets for a requested pause of `us` microseconds.

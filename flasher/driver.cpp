@@ -56,6 +56,7 @@ void finish()
 
 int runFlasher(int argc, char** argv)
 {
+    platform::consoleBytesAsIs();
     printf("Kestrix plus flasher ver 1.02b - free software, without any warranty \r\n");
     printf("usage : Connect your KX+ to PC via USB , device must be on \r\n");
     printf("        by default program use latest firmware in directory to upgrade your device - but you can "

@@ -37,6 +37,7 @@ int fetchLog()
 
 int runLogreader(int argc, char** /*argv*/)
 {
+    platform::consoleBytesAsIs();
     device_info = hid_enumerate(kxVendorId, kxProductId);
     printf("Kestrix plus LOGreader v.1.06a - free software, without any warranty\r\n");
     printf("usage :\r\nConnect your KX+ to PC via USB , device must be on - and let the magic start :)\r\n\n");

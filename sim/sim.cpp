@@ -341,6 +341,8 @@ int HID_API_EXPORT HID_API_CALL hid_write(hid_device*, const unsigned char* data
     State& s = state();
     const std::array<uint8_t, 64> req = asReceived(data, length);
     s.log.requests.push_back(req);
+    if (platform::requestOffset == 1 && data[0] != 0)
+        ++s.log.numberedReports;  // the instrument uses unnumbered reports
     if (removed())
         return -1;
     const uint32_t number = static_cast<uint32_t>(s.log.requests.size());

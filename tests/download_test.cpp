@@ -1,9 +1,8 @@
 // The log download: console output, "raw.dat" and the requests, under faults.
-#include <unistd.h>
-
 #include <filesystem>
 
 #include "devlink.h"
+#include "platform.h"
 #include "sim.h"
 #include "support.h"
 
@@ -171,11 +170,13 @@ TEST_F(Download, RawFileThatCannotBeWrittenIsAFailureNeverDone)
     std::filesystem::create_directory("raw.dat");
     RunResult r = runLogreaderCaptured();
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("Cannot create \"raw.dat\" in the working folder: Is a directory"), std::string::npos);
+    EXPECT_NE(r.err.find("Cannot create \"raw.dat\" in the working folder: "), std::string::npos);
     EXPECT_EQ(r.out.find("Done..."), std::string::npos);
 
+    if (platform::windows)
+        GTEST_SKIP() << "a full disk is tried through /dev/full";
     std::filesystem::remove("raw.dat");
-    ASSERT_EQ(symlink("/dev/full", "raw.dat"), 0);
+    std::filesystem::create_symlink("/dev/full", "raw.dat");
     sim::reset();
     r = runLogreaderCaptured();
     EXPECT_EQ(r.status, 1);

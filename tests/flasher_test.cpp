@@ -4,6 +4,7 @@
 #include <tuple>
 
 #include "flasher.h"
+#include "platform.h"
 #include "sim.h"
 #include "support.h"
 
@@ -111,7 +112,7 @@ TEST_F(Flasher, ExitStatusesTellWhetherTheInstrumentWasFlashed)
     sim::config().openFails = true;
     r = runFlasherCaptured();
     EXPECT_EQ(r.status, -1);
-    EXPECT_NE(r.out.find("\r\n\nFailed to open device!\nThe instrument is there but may not be yours"), std::string::npos);
+    EXPECT_NE(r.out.find(std::string("\r\n\nFailed to open device!\n") + platform::openFailureHint), std::string::npos);
     EXPECT_FALSE(sim::log().openedWithSerial);
 
     sim::reset();

@@ -1,9 +1,8 @@
 #include "support.h"
 
-#include <dirent.h>
-#include <unistd.h>
-
 #include <algorithm>
+#include <chrono>
+#include <ctime>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -12,6 +11,7 @@
 
 #include "flasher.h"
 #include "logreader.h"
+#include "platform.h"
 #include "sim.h"
 
 namespace {
@@ -86,19 +86,43 @@ std::vector<std::string> listFolder(const std::string& path)
 
 void InTempDir::SetUp()
 {
+    static unsigned counter = 0;
     home_ = std::filesystem::current_path().string();
-    char pattern[] = "/tmp/kxtest-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    ASSERT_EQ(chdir(dir_.c_str()), 0);
+    const auto base = std::filesystem::temp_directory_path();
+    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    std::filesystem::path dir;
+    do
+        dir = base / ("kxtest-" + std::to_string(stamp) + "-" + std::to_string(++counter));
+    while (!std::filesystem::create_directory(dir));
+    dir_ = dir.string();
+    std::filesystem::current_path(dir);
     resetGlobals();
     sim::reset();
 }
 
 void InTempDir::TearDown()
 {
-    ASSERT_EQ(chdir(home_.c_str()), 0);
-    std::filesystem::remove_all(dir_);
+    std::filesystem::current_path(home_);
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+}
+
+void setTimeZone(const char* tz)
+{
+#ifdef _WIN32
+    _putenv_s("TZ", tz);
+    _tzset();
+#else
+    setenv("TZ", tz, 1);
+    tzset();
+#endif
+}
+
+std::string exportName(uint32_t time, const char* format)
+{
+    char name[40];
+    platform::formatLocal(time, format, name, sizeof name);
+    return name;
 }
 
 LogBuilder& LogBuilder::point(const sim::PointFields& p)
@@ -128,8 +152,7 @@ LogBuilder& LogBuilder::other(uint8_t type, uint32_t time)
 
 int main(int argc, char** argv)
 {
-    setenv("TZ", "UTC0", 1);
-    tzset();
+    setTimeZone("UTC0");
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -45,5 +45,11 @@ struct LogBuilder {
     void save(const std::string& path = "raw.dat") const { writeFile(path, bytes); }
 };
 
+// Sets TZ for the rest of the process.
+void setTimeZone(const char* tz);
+// The name of a file an export makes for a flight starting at `time`, with
+// one of the platform's formats (platform::kmlNameFormat, csvNameFormat).
+std::string exportName(uint32_t time, const char* format);
+
 // 2024-05-01 10:20:30 UTC; the tests run with TZ=UTC unless they say otherwise.
 constexpr uint32_t t0 = 1714558830;

@@ -1,0 +1,110 @@
+// What differs between the Linux and the Windows build: report framing,
+// folder messages, file names and paths, pauses. Each test states both.
+#include <cstring>
+#include <filesystem>
+
+#include "devlink.h"
+#include "flasher.h"
+#include "logreader.h"
+#include "platform.h"
+#include "sim.h"
+#include "support.h"
+
+namespace {
+
+class Platform : public InTempDir {};
+
+TEST_F(Platform, RequestsReachTheInstrumentTheSameWay)
+{
+    std::string file(40, '\0');
+    for (int i = 10; i < 40; ++i)
+        file[i] = static_cast<char>(i);
+    writeFile("fw", file);
+    runFlasherCaptured({"fw"});
+    // The last command-15 request before the verification: part 1 of page 3454.
+    const auto& requests = sim::log().requests;
+    const auto part1 = std::find_if(requests.begin(), requests.end(), [](const auto& r) { return r[0] == 15 && r[3] == 1; });
+    ASSERT_NE(part1, requests.end());
+    EXPECT_EQ((*part1)[1], 3454 >> 8);
+    EXPECT_EQ((*part1)[2], 3454 & 0xFF);
+    EXPECT_EQ((*part1)[4], 32);  // file byte 32 is the chunk's first
+    EXPECT_EQ((*part1)[11], 39);  // the file's last byte
+    EXPECT_EQ((*part1)[35], 31);  // behind it, the previous chunk's bytes
+    EXPECT_EQ(sim::log().numberedReports, 0u);
+    // In the send buffer the request starts after the report number on Windows.
+    const size_t at = platform::windows ? 1 : 0;
+    EXPECT_EQ(outputBuffer[at], 11);  // the last request: restart
+    if (platform::windows) {
+        EXPECT_EQ(outputBuffer[0], 0);
+    }
+    EXPECT_EQ(outputBuffer[at + 4], 32);
+}
+
+TEST_F(Platform, PausesAreWholeMillisecondsOnWindows)
+{
+    writeFile("fw", std::string(100, '\1'));
+    runFlasherCaptured({"fw"});
+    // four parts of two pauses, three closing pauses... every pause is below
+    // a millisecond, so Windows only yields.
+    EXPECT_GT(sim::log().sleeps, 10u);
+    if (platform::windows) {
+        EXPECT_EQ(sim::log().sleptUs, 0u);
+    } else {
+        EXPECT_EQ(sim::log().sleptUs, 4u * 2 * 100 + 2 * 100 + 10 * 500);
+    }
+}
+
+TEST_F(Platform, FolderMessages)
+{
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    create_timestamp_dir();
+    const std::string first(folder);
+    folder[0] = '\0';
+    create_timestamp_dir();
+    const std::string err = testing::internal::GetCapturedStderr();
+    const std::string out = testing::internal::GetCapturedStdout();
+    if (first != folder)
+        GTEST_SKIP() << "the minute turned";
+    if (platform::windows) {
+        EXPECT_EQ(out, "Directory created: " + first + "\n");
+        EXPECT_EQ(err.rfind("Directory created fail: ", 0), 0u) << err;
+    } else {
+        EXPECT_EQ(out, "Directory created : " + first + "\nDirectory already created " + first + "\n");
+        EXPECT_EQ(err, "");
+    }
+    EXPECT_EQ(std::string(folder), first);  // the existing folder serves the run on both
+}
+
+TEST_F(Platform, FileNamesAndPaths)
+{
+    LogBuilder().point(t0).save();
+    std::strcpy(folder, "missing");
+    data = std::fopen("raw.dat", "rb");
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    exportPoints(0, 0);
+    exportCSV(0, 0);
+    const std::string err = testing::internal::GetCapturedStderr();
+    testing::internal::GetCapturedStdout();
+    std::fclose(data);
+    data = nullptr;
+    if (platform::windows) {
+        EXPECT_NE(err.find("Cannot create missing\\2024-05-01_10_20_30.kml"), std::string::npos) << err;
+        EXPECT_NE(err.find("Cannot create missing/2024-05-01_10-20-30.csv"), std::string::npos) << err;
+    } else {
+        EXPECT_NE(err.find("Cannot create missing/2024-05-01_10:20:30.kml"), std::string::npos) << err;
+        EXPECT_NE(err.find("Cannot create missing/2024-05-01_10:20:30.csv"), std::string::npos) << err;
+    }
+}
+
+TEST_F(Platform, WindowsAsksForEnterOnlyAfterAGoodFlashing)
+{
+    writeFile("fw", std::string(100, '\1'));
+    const RunResult r = runFlasherCaptured({"fw"});
+    const std::string enter = "(first boot may take longer). \r\nPress Enter to close this window\r\n";
+    EXPECT_EQ(r.out.find(enter) != std::string::npos, platform::windows);
+    EXPECT_EQ(r.out.find("\r\r\n"), std::string::npos);  // standard output passes "\r\n" unchanged
+}
+
+}  // namespace
