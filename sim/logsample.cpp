@@ -58,6 +58,8 @@ void encodeOther(uint8_t* out, uint8_t type, uint32_t time)
 
 namespace {
 
+constexpr double pi = 3.14159265358979323846;
+
 struct FlightPlan {
     uint32_t start;
     int samples;
@@ -71,7 +73,7 @@ struct FlightPlan {
 PointFields sampleAt(const FlightPlan& f, int i)
 {
     const double phase = static_cast<double>(i) / (f.samples - 1);
-    const double climb = std::sin(phase * M_PI);  // 0 on the ground, 1 at the top
+    const double climb = std::sin(phase * pi);  // 0 on the ground, 1 at the top
     const double dist = phase * 0.25;             // degrees travelled
     PointFields p;
     p.time = f.start + static_cast<uint32_t>(i) * f.step;
@@ -80,7 +82,7 @@ PointFields sampleAt(const FlightPlan& f, int i)
     p.speed = static_cast<uint8_t>(40 + 120 * std::sqrt(climb));
     p.altitude = static_cast<int16_t>(110 + 1350 * climb);
     p.altitudeGps = static_cast<int16_t>(p.altitude + 12);
-    p.course = static_cast<uint8_t>(static_cast<int>(f.heading * 180 / M_PI / 2 + 8 * std::sin(phase * 7) + 180) % 180);
+    p.course = static_cast<uint8_t>(static_cast<int>(f.heading * 180 / pi / 2 + 8 * std::sin(phase * 7) + 180) % 180);
     p.satellites = static_cast<uint8_t>(7 + i % 5);
     p.rpm = static_cast<uint16_t>(480 + 70 * climb);  // 4800..5500 rpm
     p.t1 = static_cast<int16_t>(62 + 25 * std::sqrt(climb));
@@ -88,7 +90,7 @@ PointFields sampleAt(const FlightPlan& f, int i)
     p.tz = static_cast<int8_t>(18 - 9 * climb);
     p.fuel = static_cast<uint8_t>(92 - 30 * phase);
     p.pressure = static_cast<uint16_t>(10132 - 1500 * climb);
-    p.vario = static_cast<int16_t>(45 * std::cos(phase * M_PI));
+    p.vario = static_cast<int16_t>(45 * std::cos(phase * pi));
     if (i >= f.lostFixFrom && i <= f.lostFixTo)
         p.lat = p.lon = 0.0f;
     return p;

@@ -157,7 +157,24 @@ TEST_F(Export, ReadsEndAtTheEndOfTheFileWhateverStopSays)
     EXPECT_NE(readFile(csvFile).find("\r\n1,10:20:31,"), std::string::npos);
 }
 
-TEST_F(Export, FailedWritesAndMissingFolderAreFailures)
+TEST_F(Export, WithoutAnExportFolderNothingIsWritten)
+{
+    LogBuilder().point(example()).save();
+    folder[0] = '\0';
+    data = std::fopen("raw.dat", "rb");
+    OutputCapture capture;
+    EXPECT_EQ(exportCSV(0, 0), 0);
+    EXPECT_EQ(exportPoints(0, 0), 0);
+    const RunResult printed = capture.stop();
+    std::fclose(data);
+    data = nullptr;
+    EXPECT_EQ(printed.out, "Error when creating file \r\n");
+    EXPECT_NE(printed.err.find("No export folder for this run"), std::string::npos);
+    EXPECT_EQ(listFolder("."), std::vector<std::string>{"raw.dat"});
+    EXPECT_FALSE(std::filesystem::exists("/" + exportName(t0, platform::csvNameFormat)));
+}
+
+TEST_F(Export, FailedWritesAreFailures)
 {
     LogBuilder().point(example()).save();
     if (platform::windows)
@@ -165,24 +182,12 @@ TEST_F(Export, FailedWritesAndMissingFolderAreFailures)
     std::filesystem::create_directory("out");
     std::filesystem::create_symlink("/dev/full", csvFile);
     std::filesystem::create_symlink("/dev/full", kmlFile);
-    testing::internal::CaptureStderr();
+    OutputCapture capture;
     EXPECT_EQ(run(exportCSV, 0, 0), std::make_pair(0, 32L));
     EXPECT_EQ(run(exportPoints, 0, 0), std::make_pair(0, 32L));
-    const std::string err = testing::internal::GetCapturedStderr();
+    const std::string err = capture.stop().err;
     EXPECT_NE(err.find("Cannot write " + csvFile + ": No space left on device"), std::string::npos) << err;
-
-    folder[0] = '\0';
-    data = std::fopen("raw.dat", "rb");
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(exportCSV(0, 0), 0);
-    EXPECT_EQ(exportPoints(0, 0), 0);
-    const std::string out = testing::internal::GetCapturedStdout();
-    testing::internal::GetCapturedStderr();
-    std::fclose(data);
-    data = nullptr;
-    EXPECT_EQ(out, "Error when creating file \r\n");
-    EXPECT_FALSE(std::filesystem::exists("/" + exportName(t0, platform::csvNameFormat)));
+    EXPECT_NE(err.find("Cannot write " + kmlFile + ": No space left on device"), std::string::npos) << err;
 }
 
 TEST_F(Export, FlightIndexReportsEachExportsFailureAndGoesOn)

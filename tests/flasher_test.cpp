@@ -61,10 +61,10 @@ TEST(FirmwareChoice, HighestVersionWinsAndTiesKeepTheFirstListed)
     const auto choose = [](std::vector<const char*> names) {
         default_firmware[0] = '\0';
         FirmwareVersion best;
-        testing::internal::CaptureStdout();
+        OutputCapture capture;
         for (const char* n : names)
             considerFirmware(n, best);
-        testing::internal::GetCapturedStdout();
+        capture.stop();
         return std::string(default_firmware);
     };
     EXPECT_EQ(choose({"KX_1.05a_AAAA.qln", "KX_1.05b_BBBB.qln"}), "KX_1.05b_BBBB.qln");
@@ -82,11 +82,11 @@ TEST(FirmwareChoice, EveryCandidateIsListedWithItsVersionAndCrc)
 {
     FirmwareVersion best;
     default_firmware[0] = '\0';
-    testing::internal::CaptureStdout();
+    OutputCapture capture;
     considerFirmware("KX_1.05a_3F2C.qln", best);
     considerFirmware("firmware.qln", best);
     considerFirmware("notes.txt", best);
-    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string out = capture.stop().out;
     const char expected[] = "KX_1.05a_3F2C.qln -> CRC 3F2C , Version 1.05a\r\nfirmware.qln -> CRC  , Version 0.00\0\r\n";
     EXPECT_EQ(out, std::string(expected, sizeof expected - 1));
 }

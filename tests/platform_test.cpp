@@ -56,14 +56,14 @@ TEST_F(Platform, PausesAreWholeMillisecondsOnWindows)
 
 TEST_F(Platform, FolderMessages)
 {
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
+    OutputCapture capture;
     create_timestamp_dir();
     const std::string first(folder);
     folder[0] = '\0';
     create_timestamp_dir();
-    const std::string err = testing::internal::GetCapturedStderr();
-    const std::string out = testing::internal::GetCapturedStdout();
+    const RunResult printed = capture.stop();
+    const std::string& out = printed.out;
+    const std::string& err = printed.err;
     if (first != folder)
         GTEST_SKIP() << "the minute turned";
     if (platform::windows) {
@@ -81,12 +81,10 @@ TEST_F(Platform, FileNamesAndPaths)
     LogBuilder().point(t0).save();
     std::strcpy(folder, "missing");
     data = std::fopen("raw.dat", "rb");
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
+    OutputCapture capture;
     exportPoints(0, 0);
     exportCSV(0, 0);
-    const std::string err = testing::internal::GetCapturedStderr();
-    testing::internal::GetCapturedStdout();
+    const std::string err = capture.stop().err;
     std::fclose(data);
     data = nullptr;
     if (platform::windows) {

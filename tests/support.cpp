@@ -9,6 +9,13 @@
 #include <fstream>
 #include <sstream>
 
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+#include <fcntl.h>
+
 #include "flasher.h"
 #include "logreader.h"
 #include "platform.h"
@@ -38,19 +45,65 @@ RunResult captured(Run run, const char* program, const std::vector<std::string>&
     for (std::string& w : words)
         argv.push_back(w.data());
     argv.push_back(nullptr);
-    RunResult r;
     resetGlobals();
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    r.status = run(static_cast<int>(words.size()), argv.data());
-    fflush(stdout);
-    fflush(stderr);
-    r.err = testing::internal::GetCapturedStderr();
-    r.out = testing::internal::GetCapturedStdout();
+    OutputCapture capture;
+    const int status = run(static_cast<int>(words.size()), argv.data());
+    RunResult r = capture.stop();
+    r.status = status;
     return r;
 }
 
 }  // namespace
+
+#ifndef O_BINARY
+#define O_BINARY 0
+#endif
+
+OutputCapture::OutputCapture()
+{
+    begin(out_, 1, "out");
+    begin(err_, 2, "err");
+}
+
+OutputCapture::~OutputCapture()
+{
+    if (out_.saved >= 0)
+        stop();
+}
+
+void OutputCapture::begin(Stream& s, int fd, const char* tag)
+{
+    static unsigned counter = 0;
+    fflush(fd == 1 ? stdout : stderr);
+    s.fd = fd;
+    s.path = (std::filesystem::temp_directory_path() /
+              ("kxcapture-" + std::to_string(++counter) + "-" + tag + "-" +
+               std::to_string(std::chrono::steady_clock::now().time_since_epoch().count())))
+                 .string();
+    const int file = open(s.path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_BINARY, 0600);
+    s.saved = dup(fd);
+    dup2(file, fd);
+    close(file);
+}
+
+std::string OutputCapture::end(Stream& s)
+{
+    fflush(s.fd == 1 ? stdout : stderr);
+    dup2(s.saved, s.fd);
+    close(s.saved);
+    s.saved = -1;
+    std::string text = readFile(s.path);
+    std::remove(s.path.c_str());
+    return text;
+}
+
+RunResult OutputCapture::stop()
+{
+    RunResult r;
+    r.out = end(out_);
+    r.err = end(err_);
+    return r;
+}
 
 RunResult runLogreaderCaptured(const std::vector<std::string>& args)
 {

@@ -17,6 +17,25 @@ struct RunResult {
     std::string err;
 };
 
+// Catches what the code under test writes to standard output and standard
+// error, byte for byte, from construction to stop().
+class OutputCapture {
+public:
+    OutputCapture();
+    ~OutputCapture();
+    RunResult stop();
+
+private:
+    struct Stream {
+        int fd = -1;
+        int saved = -1;
+        std::string path;
+    };
+    void begin(Stream& s, int fd, const char* tag);
+    std::string end(Stream& s);
+    Stream out_, err_;
+};
+
 RunResult runLogreaderCaptured(const std::vector<std::string>& args = {});
 RunResult runFlasherCaptured(const std::vector<std::string>& args = {});
 
