@@ -84,6 +84,14 @@ void reportInstrumentLost(hid_device* device)
     fflush(stdout);
 }
 
+void reportReadFailed(hid_device* device)
+{
+    printf("Reading from the instrument failed (%ls). Check the cable and that the instrument is on, "
+           "then start again.\r\n",
+           errorText(device));
+    fflush(stdout);
+}
+
 hid_device* openInstrument(Program who)
 {
     const wchar_t* serial = who == Program::LogReader ? device_info->serial_number : nullptr;

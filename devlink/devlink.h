@@ -145,6 +145,8 @@ struct ReadFailureGuard {
 };
 // The one-line message for an instrument that stopped answering.
 void reportInstrumentLost(hid_device* device);
+// The one-line message after a read that failed (-1) where nothing is repeated.
+void reportReadFailed(hid_device* device);
 
 // Who identifies: the two programs differ in small ways.
 enum class Program { LogReader, Flasher };

@@ -48,7 +48,8 @@ bool readChunk(FILE* firmware, uint32_t file_address)
     return std::fread(readed, 1, partSize, firmware) == partSize;
 }
 
-void sendPart(hid_device* device, Upload& u)
+// Sends the part; the result of the read of its reply.
+int sendPart(hid_device* device, Upload& u)
 {
     putRequest(0, static_cast<uint8_t>(Cmd::WriteFlash));
     putRequest16(flashreq::page, u.page);
@@ -62,7 +63,7 @@ void sendPart(hid_device* device, Upload& u)
     }
     u.old_part = u.part;
     sendRequest(device);
-    readReply(device, PacketFromPC.Contents, replyTimeoutMs(Cmd::WriteFlash));
+    return readReply(device, PacketFromPC.Contents, replyTimeoutMs(Cmd::WriteFlash));
 }
 
 // Judged on what PacketFromPC holds: a missing reply leaves an older one there.
@@ -143,12 +144,14 @@ void uploadFirmware(hid_device* device, FILE* firmware, RunSwitches& switches)
         const uint32_t file_address = fileAddress(u);
         if (!readChunk(firmware, file_address))
             u.exit_flag = false;  // the last part, still sent
-        sendPart(device, u);
+        const int length = sendPart(device, u);
         if (acknowledged(u)) {
             onAcknowledged(u, switches, file_address);
         } else {
             printf("Transmission fail Page:%d, Part:%u, calculatedCRC:%02X, ReceivedCRC:%02X\r\n\r\n", u.page, u.part,
                    u.CRC, PacketFromPC.Contents[flashreq::partCrc]);
+            if (length < 0)
+                reportReadFailed(device);
             switches.check_firmware = 0;
             u.exit_flag = false;
         }

@@ -25,10 +25,12 @@ void showStoredFirmware(hid_device* device)
 bool integrityConfirmed(hid_device* device)
 {
     printf("\r\nChecking integrity firmware&graphics stored at device ...\r\n");
-    exchange(device, Cmd::IntegrityInfo, PacketFromPC.Contents);
+    const int length = exchange(device, Cmd::IntegrityInfo, PacketFromPC.Contents);
     const uint8_t* r = PacketFromPC.Contents;
     if (r[0] != static_cast<uint8_t>(Cmd::IntegrityInfo)) {
         printf("Wrong response or timeout \r\n");
+        if (length < 0)
+            reportReadFailed(device);
         return false;
     }
     const uint32_t whole_size = be32(r + 1);

@@ -271,6 +271,8 @@ TEST_F(Flasher, MissingAcknowledgementOrLostInstrumentFailsAtOnce)
     sim::config().removedFrom = 50;
     r = runFlasherCaptured({"fw"});
     EXPECT_NE(r.out.find("Transmission fail Page:3454, Part:48,"), std::string::npos);
+    EXPECT_TRUE(endsWith(r.out, "\r\n\r\nReading from the instrument failed (the instrument was disconnected). "
+                                "Check the cable and that the instrument is on, then start again.\r\n"));
     EXPECT_EQ(r.status, 2);
 }
 
@@ -316,6 +318,15 @@ TEST_F(Verification, WrongOrMissingIntegrityReplyStopsBeforeTheRestart)
     EXPECT_EQ(r.out.substr(r.out.find("Something")),
               "Something went wrong - Graphics data aren't consistent with firmware\r\n");
     EXPECT_EQ(sim::log().restarts, 0u);
+    EXPECT_EQ(r.status, 2);
+}
+
+TEST_F(Verification, LostInstrumentIsNamedAsTheCause)
+{
+    sim::config().faults = {{sim::Fault::ReadError, 0, 18}};
+    const RunResult r = runFlasherCaptured({"fw"});
+    EXPECT_TRUE(endsWith(r.out, "Wrong response or timeout \r\nReading from the instrument failed (unknown error). "
+                                "Check the cable and that the instrument is on, then start again.\r\n"));
     EXPECT_EQ(r.status, 2);
 }
 
