@@ -21,8 +21,6 @@ uint8_t crc8Of(const uint8_t* bytes, std::size_t n)
 
 void putRequest(std::size_t k, uint8_t value) { outputBuffer[k + platform::requestOffset] = value; }
 
-uint8_t requestByte(std::size_t k) { return outputBuffer[k + platform::requestOffset]; }
-
 void putRequest16(std::size_t k, uint16_t value)
 {
     putRequest(k, static_cast<uint8_t>(value >> 8));

@@ -113,8 +113,6 @@ uint8_t crc8Of(const uint8_t* bytes, std::size_t n);
 
 // Places byte `k` of a request at its platform position in outputBuffer.
 void putRequest(std::size_t k, uint8_t value);
-// Byte `k` of the request as it stands in outputBuffer.
-uint8_t requestByte(std::size_t k);
 // Puts `value` high byte first at request bytes k and k+1.
 void putRequest16(std::size_t k, uint16_t value);
 

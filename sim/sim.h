@@ -63,7 +63,7 @@ struct Config {
 };
 
 struct Log {
-    std::vector<std::array<uint8_t, 64>> requests;  // as the instrument received them
+    std::vector<std::array<uint8_t, 64>> requests;  // every write, framed as the instrument sees a request
     uint32_t numberedReports = 0;                   // writes whose report number was not 0 (Windows)
     uint32_t reads = 0;
     uint32_t opens = 0, closes = 0, inits = 0, exits = 0, enumerations = 0;
