@@ -11,6 +11,13 @@ std::array<uint8_t, reportSize> outputBuffer{};
 _USB_HID_BOOTLOADER_COMMAND PacketFromPC{};
 hid_device_info* device_info = nullptr;
 
+void resetLinkGlobals()
+{
+    outputBuffer.fill(0);
+    PacketFromPC = {};
+    device_info = nullptr;
+}
+
 uint8_t crc8Of(const uint8_t* bytes, std::size_t n)
 {
     uint8_t crc = 0;
@@ -96,7 +103,10 @@ hid_device* openInstrument(Program who)
     return hid_open(device_info->vendor_id, device_info->product_id, serial);
 }
 
-void printOpenFailureHint() { printf("%s", platform::openFailureHint); }
+void printOpenFailureHint(Program who)
+{
+    printf(platform::openFailureHint, who == Program::LogReader ? "kxlogreader" : "kxflash");
+}
 
 bool identifyInstrument(hid_device* device, Program who)
 {

@@ -91,6 +91,9 @@ extern _USB_HID_BOOTLOADER_COMMAND PacketFromPC;
 // The list that enumeration gave; only its first entry is used. Never freed.
 extern hid_device_info* device_info;
 
+// Back to the start values of a fresh program: every run begins with this.
+void resetLinkGlobals();
+
 // One step of the CRC-8 of 1-Wire devices (reflected 0x8C, start 0, no final XOR).
 constexpr uint8_t CRC8(uint8_t data, uint8_t crc)
 {
@@ -153,7 +156,7 @@ enum class Program { LogReader, Flasher };
 // flasher without one.
 hid_device* openInstrument(Program who);
 // After "Failed to open device!": the likely cause on this platform, if any.
-void printOpenFailureHint();
+void printOpenFailureHint(Program who);
 // Sends command 2 until a reply with code 2 comes; false when the instrument
 // was lost on the way (a message has been printed).
 bool identifyInstrument(hid_device* device, Program who);

@@ -5,7 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #ifdef _WIN32
@@ -19,8 +21,10 @@
 #include <direct.h>
 #include <fcntl.h>
 #include <io.h>
+#include <sys/stat.h>
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -39,7 +43,7 @@ constexpr const char* csvNameFormat = "%Y-%m-%d_%H-%M-%S.csv";
 constexpr const char* dirCreatedFormat = "Directory created: %s\n";
 // Windows makes the folder at once; an existing one is a failure of _mkdir.
 constexpr bool testFolderFirst = false;
-// What to tell the user after "Failed to open device!".
+// What to tell the user after "Failed to open device!" (the program's name fills in).
 constexpr const char* openFailureHint = "";
 
 inline bool localTime(std::time_t t, std::tm* out) { return localtime_s(out, &t) == 0; }
@@ -49,6 +53,32 @@ inline void osSleepUs(uint32_t us) { Sleep(us / 1000); }
 inline void waitKey() { _getch(); }
 // Standard output in binary mode: the console gets "\r\n" as on Linux, not "\r\r\n".
 inline void consoleBytesAsIs() { _setmode(_fileno(stdout), _O_BINARY); }
+// Moves `file` to `offset`, the whole 32-bit range included.
+inline bool seekTo(std::FILE* file, uint32_t offset) { return _fseeki64(file, offset, SEEK_SET) == 0; }
+// Cuts `file` back to its first `size` bytes.
+inline void truncateTo(std::FILE* file, uint32_t size) { _chsize_s(_fileno(file), size); }
+
+// Opens `name` with `mode` ("rb" or "wb") only when it is a file on a disk, not a
+// folder, a console or a pipe; nullptr with the reason in `reason` otherwise.
+inline std::FILE* openRegularFile(const char* name, const char* mode, const char*& reason)
+{
+    struct _stat64 st;
+    if (_stat64(name, &st) == 0 && !(st.st_mode & _S_IFREG)) {
+        reason = (st.st_mode & _S_IFDIR) ? std::strerror(EISDIR) : "not a regular file";
+        return nullptr;
+    }
+    std::FILE* f = std::fopen(name, mode);
+    if (!f) {
+        reason = std::strerror(errno);
+        return nullptr;
+    }
+    if (GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)))) != FILE_TYPE_DISK) {
+        std::fclose(f);
+        reason = "not a regular file";
+        return nullptr;
+    }
+    return f;
+}
 #else
 constexpr bool windows = false;
 constexpr std::size_t requestOffset = 0;
@@ -60,7 +90,7 @@ constexpr const char* dirCreatedFormat = "Directory created : %s\n";
 constexpr bool testFolderFirst = true;
 constexpr const char* openFailureHint =
     "The instrument is there but may not be yours to open: install the udev rule 70-kxplus.rules "
-    "(see man kxlogreader), unplug and plug it in again, or run as root.\n";
+    "(see man %s), unplug and plug it in again, or run as root.\n";
 
 inline bool localTime(std::time_t t, std::tm* out) { return localtime_r(&t, out) != nullptr; }
 inline int makeFolder(const char* name) { return mkdir(name, 0755); }
@@ -68,6 +98,42 @@ inline bool exists(const char* name) { return access(name, F_OK) == 0; }
 inline void osSleepUs(uint32_t us) { usleep(us); }
 inline void waitKey() {}
 inline void consoleBytesAsIs() {}
+inline bool seekTo(std::FILE* file, uint32_t offset) { return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0; }
+inline void truncateTo(std::FILE* file, uint32_t size) { (void)!ftruncate(fileno(file), static_cast<off_t>(size)); }
+
+// Opens `name` with `mode` ("rb" or "wb") only when it is a regular file;
+// nullptr with the reason in `reason` otherwise. The open never blocks, so a
+// named pipe or a device node is refused instead of waited on; a file opened
+// for writing is emptied only once it is known to be a regular file.
+inline std::FILE* openRegularFile(const char* name, const char* mode, const char*& reason)
+{
+    const bool writing = mode[0] == 'w';
+    struct stat st {};
+    if (stat(name, &st) == 0 && !S_ISREG(st.st_mode)) {
+        reason = S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "not a regular file";
+        return nullptr;
+    }
+    const int fd = open(name, (writing ? O_WRONLY | O_CREAT : O_RDONLY) | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        reason = std::strerror(errno);
+        return nullptr;
+    }
+    reason = nullptr;
+    if (fstat(fd, &st) != 0)
+        reason = std::strerror(errno);
+    else if (S_ISDIR(st.st_mode))
+        reason = std::strerror(EISDIR);
+    else if (!S_ISREG(st.st_mode))
+        reason = "not a regular file";
+    else if ((writing && ftruncate(fd, 0) != 0) || fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)
+        reason = std::strerror(errno);
+    std::FILE* f = reason ? nullptr : fdopen(fd, mode);
+    if (!f) {
+        reason = reason ? reason : std::strerror(errno);
+        close(fd);
+    }
+    return f;
+}
 #endif
 
 // The pause the program really gets for a requested pause of `us` microseconds.

@@ -1,4 +1,6 @@
 // The run of kxflash: banner, instrument, model check, file, upload, verification.
+#include <cstring>
+
 #include "exitcodes.h"
 #include "flasher.h"
 #include "platform.h"
@@ -21,7 +23,13 @@ FILE* openFirmware(int argc, char** argv)
     else if (get_newest_file())
         name = default_firmware;
     printf("Firmware to upgrade device = %s\r\n", name);
-    return std::fopen(name, "rb");
+    const char* reason = "";
+    FILE* firmware = platform::openRegularFile(name, "rb", reason);
+    if (!firmware) {
+        fflush(stdout);
+        fprintf(stderr, "Cannot read %s: %s\n", name, reason);
+    }
+    return firmware;
 }
 
 // Everything between opening and closing the device; the exit status.
@@ -57,6 +65,9 @@ void finish()
 int runFlasher(int argc, char** argv)
 {
     platform::consoleBytesAsIs();
+    resetLinkGlobals();
+    default_firmware[0] = '\0';
+    std::memset(readed, 0, sizeof readed);
     printf("Kestrix plus flasher ver 1.02b - free software, without any warranty \r\n");
     printf("usage : Connect your KX+ to PC via USB , device must be on \r\n");
     printf("        by default program use latest firmware in directory to upgrade your device - but you can "
@@ -76,7 +87,7 @@ int runFlasher(int argc, char** argv)
     hid_device* device = openInstrument(Program::Flasher);
     if (!device) {
         printf("Failed to open device!\n");
-        printOpenFailureHint();
+        printOpenFailureHint(Program::Flasher);
         hid_exit();
         fflush(stdout);
         return exitcode::cannotOpen;

@@ -20,8 +20,13 @@ bool isCandidate(const char* name, std::size_t length)
     return length >= 3 && std::strcmp(name + length - 3, "qln") == 0;
 }
 
-// The number at the start of `text` (blanks and a sign allowed), kept to 8 bits.
-uint8_t numberAt(const char* text) { return static_cast<uint8_t>(static_cast<unsigned long>(std::strtol(text, nullptr, 10))); }
+// The number at the start of `text` (blanks and a sign allowed), kept to 8
+// bits. It is read in 64 bits on every system, so a long run of digits gives
+// the same version everywhere (saturated at the 64-bit limits, then cut).
+uint8_t numberAt(const char* text)
+{
+    return static_cast<uint8_t>(static_cast<unsigned long long>(std::strtoll(text, nullptr, 10)));
+}
 
 bool newer(const FirmwareVersion& v, const FirmwareVersion& best)
 {

@@ -3,14 +3,21 @@
 // Each 32-byte part is acknowledged with the CRC-8 of the part and the running
 // CRC-8 of its page; the first part that is not acknowledged ends the upload.
 // Past the firmware (and one page more) the upload jumps to the graphics area.
+#include <cerrno>
+#include <cstring>
+
 #include "flasher.h"
 #include "linkclock.h"
+#include "platform.h"
 
 uint8_t readed[partSize] = {};
 
 namespace {
 
 constexpr uint32_t pauseUs = 100;
+// The header's sizes and the file offsets are unsigned 32-bit, and so is all
+// arithmetic on them: a size near 4 GiB wraps.
+constexpr uint32_t pageBytes = pageSize;
 constexpr uint8_t lastPart = partsPerPage - 1;
 
 struct Upload {
@@ -41,11 +48,17 @@ uint32_t fileAddress(const Upload& u)
     return (static_cast<uint32_t>(u.page - firmwareFirstPage) * partsPerPage + u.part) * partSize;
 }
 
-// Reads the part's chunk; a short read keeps the previous chunk's bytes behind it.
-bool readChunk(FILE* firmware, uint32_t file_address)
+enum class Chunk { Whole, Last, Unreadable };
+
+// Reads the part's chunk; a short read at the end of the file keeps the
+// previous chunk's bytes behind it and makes the last part.
+Chunk readChunk(FILE* firmware, uint32_t file_address)
 {
-    std::fseek(firmware, static_cast<long>(file_address), SEEK_SET);
-    return std::fread(readed, 1, partSize, firmware) == partSize;
+    if (!platform::seekTo(firmware, file_address))
+        return Chunk::Unreadable;
+    if (std::fread(readed, 1, partSize, firmware) == partSize)
+        return Chunk::Whole;
+    return std::ferror(firmware) ? Chunk::Unreadable : Chunk::Last;
 }
 
 // Sends the part; the result of the read of its reply.
@@ -91,8 +104,7 @@ void printProgress(const Upload& u, uint32_t file_address)
 void completePage(Upload& u, uint32_t file_address)
 {
     ++u.page;
-    if (u.skip_dummy_firmware == 0 &&
-        u.firmware_size + pageSize < static_cast<uint32_t>(u.page - firmwareFirstPage) * pageSize) {
+    if (u.skip_dummy_firmware == 0 && u.firmware_size + pageBytes < (u.page - firmwareFirstPage) * pageBytes) {
         u.page = graphicsFirstPage;
         u.skip_dummy_firmware = 1;
     }
@@ -109,7 +121,7 @@ void onAcknowledged(Upload& u, const RunSwitches& switches, uint32_t file_addres
     if (PacketFromPC.Contents[flashreq::part] == lastPart)
         completePage(u, file_address);
     if (switches.send_firmware == 1 && switches.send_graphics == 0 &&
-        u.firmware_size < static_cast<uint32_t>(u.page - firmwareFirstPage) * pageSize) {
+        u.firmware_size < (u.page - firmwareFirstPage) * pageBytes) {
         u.exit_flag = false;
         printf("Skipping graphics data \r\n");
     }
@@ -129,6 +141,17 @@ void sendClosingRequest(hid_device* device, const Upload& u)
     readReply(device, PacketFromPC.Contents, replyTimeoutMs(Cmd::WriteFlash));
 }
 
+// A read error is not the end of the file: nothing more is sent, and the
+// instrument is neither asked to verify nor restarted.
+void reportUnreadable(RunSwitches& switches)
+{
+    const int reason = errno;
+    fflush(stdout);
+    fprintf(stderr, "\r\nCannot read the firmware file: %s. The upload stops here; flash again from a readable file.\n",
+            std::strerror(reason));
+    switches.check_firmware = 0;
+}
+
 }  // namespace
 
 void uploadFirmware(hid_device* device, FILE* firmware, RunSwitches& switches)
@@ -142,8 +165,14 @@ void uploadFirmware(hid_device* device, FILE* firmware, RunSwitches& switches)
     u.exit_flag = true;
     while (u.exit_flag) {
         const uint32_t file_address = fileAddress(u);
-        if (!readChunk(firmware, file_address))
-            u.exit_flag = false;  // the last part, still sent
+        const Chunk chunk = readChunk(firmware, file_address);
+        if (chunk == Chunk::Unreadable) {
+            reportUnreadable(switches);
+            sendClosingRequest(device, u);
+            break;
+        }
+        if (chunk == Chunk::Last)
+            u.exit_flag = false;  // still sent
         const int length = sendPart(device, u);
         if (acknowledged(u)) {
             onAcknowledged(u, switches, file_address);

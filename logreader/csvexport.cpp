@@ -44,7 +44,7 @@ int exportCSV(uint32_t start, uint32_t stop)
     bool failed = false;
     uint32_t start_time = 0;
     PositionHold hold;
-    forEachPoint(start, stop, [&](const uint8_t* report, uint32_t timestamp) {
+    const bool readOk = forEachPoint(start, stop, [&](const uint8_t* report, uint32_t timestamp) {
         if (!started) {
             started = true;
             start_time = timestamp;
@@ -58,9 +58,10 @@ int exportCSV(uint32_t start, uint32_t stop)
         writeRow(flight, dataMM, timestamp, start_time);
         return true;
     });
+    failed = failed || !readOk;
     if (flight.isOpen()) {
         flight.put("\r\n");
-        failed = !flight.close();
+        failed = !flight.close() || failed;
     }
     seekPastFlight(stop);
     return failed ? 0 : 1;

@@ -6,6 +6,7 @@
 #include "exitcodes.h"
 #include "linkclock.h"
 #include "logreader.h"
+#include "platform.h"
 
 std::array<uint8_t, reportSize> inputBuffer{};
 
@@ -60,8 +61,11 @@ bool writePage(Download& d, unsigned pagesKept)
 {
     if (std::fwrite(d.buff.data(), 1, d.buff.size(), d.output) == d.buff.size() && std::fflush(d.output) == 0)
         return true;
+    const int reason = errno;
+    // A page written in part is taken back: the file holds whole pages only.
+    platform::truncateTo(d.output, pagesKept * pageSize);
     fprintf(stderr, "\r\nCannot write \"raw.dat\": %s. Download given up; the file keeps the %u whole pages read before.\n",
-            std::strerror(errno), pagesKept);
+            std::strerror(reason), pagesKept);
     return false;
 }
 
@@ -122,12 +126,14 @@ Step fetchPart(hid_device* device, Download& d, ReadFailureGuard& guard)
 int downloadLog(hid_device* device)
 {
     Download d;
-    d.output = std::fopen(rawFileName, "wb");
+    const char* reason = "";
+    d.output = platform::openRegularFile(rawFileName, "wb", reason);
     if (!d.output) {
-        fprintf(stderr, "Cannot create \"raw.dat\" in the working folder: %s. Nothing was downloaded.\n",
-                std::strerror(errno));
+        fprintf(stderr, "Cannot create \"raw.dat\" in the working folder: %s. Nothing was downloaded.\n", reason);
         return exitcode::failed;
     }
+    // Pages go to the file as they complete, with nothing left in a buffer.
+    std::setvbuf(d.output, nullptr, _IONBF, 0);
     d.lastAccepted = linkNowMs();
     ReadFailureGuard guard;
     while (d.address <= stop_address) {

@@ -17,7 +17,7 @@ int fetchLog()
     hid_device* device = openInstrument(Program::LogReader);
     if (!device) {
         printf("Failed to open device!\n");
-        printOpenFailureHint();
+        printOpenFailureHint(Program::LogReader);
         return exitcode::ok;
     }
     if (!identifyInstrument(device, Program::LogReader)) {
@@ -38,6 +38,10 @@ int fetchLog()
 int runLogreader(int argc, char** /*argv*/)
 {
     platform::consoleBytesAsIs();
+    resetLinkGlobals();
+    inputBuffer.fill(0);
+    data = nullptr;
+    folder[0] = '\0';
     device_info = hid_enumerate(kxVendorId, kxProductId);
     printf("Kestrix plus LOGreader v.1.06a - free software, without any warranty\r\n");
     printf("usage :\r\nConnect your KX+ to PC via USB , device must be on - and let the magic start :)\r\n\n");

@@ -5,22 +5,11 @@
 #include <cstring>
 
 #include "logreader.h"
-
-void forEachPoint(uint32_t start, uint32_t stop, const std::function<bool(const uint8_t*, uint32_t)>& visit)
-{
-    uint8_t report[recordSize] = {};
-    std::fseek(data, static_cast<long>(start), SEEK_SET);
-    for (uint32_t file_pointer = start; file_pointer <= stop; file_pointer += recordSize) {
-        if (std::fread(report, 1, recordSize, data) < recordSize)
-            return;
-        if (isPointRecord(report) && !visit(report, recordTimestamp(report)))
-            return;
-    }
-}
+#include "platform.h"
 
 void seekPastFlight(uint32_t stop)
 {
-    std::fseek(data, static_cast<long>(static_cast<uint32_t>(stop + recordSize)), SEEK_SET);
+    platform::seekTo(data, static_cast<uint32_t>(stop + recordSize));
 }
 
 bool ExportFile::create(const char* pathFormat, const char* name)

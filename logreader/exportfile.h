@@ -5,14 +5,25 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <functional>
 
+#include "logfile.h"
 #include "record.h"
 
-// Calls `visit` with each point record from offset `start` to the record at
-// `stop` inclusive, in file order, until it returns false. A read of fewer
-// than 32 bytes ends the walk.
-void forEachPoint(uint32_t start, uint32_t stop, const std::function<bool(const uint8_t* record, uint32_t time)>& visit);
+// Calls `visit(record, time)` with each point record from offset `start` to
+// the record at `stop` inclusive, in file order, until it returns false. The
+// end of the file ends the walk; false when reading the file failed.
+template <typename Visit>
+bool forEachPoint(uint32_t start, uint32_t stop, Visit&& visit)
+{
+    for (uint64_t at = start; at <= stop; at += recordSize) {
+        const uint8_t* record = recordAt(static_cast<uint32_t>(at));
+        if (!record)
+            return !logReadFailed();
+        if (isPointRecord(record) && !visit(record, recordTimestamp(record)))
+            return true;
+    }
+    return true;
+}
 // Leaves `data` just past the flight, where the flight index reads on.
 void seekPastFlight(uint32_t stop);
 

@@ -1,9 +1,9 @@
 // The flight index: reads "raw.dat" record by record, keeps the point records,
 // splits them into flights at gaps of more than 600 s and exports each flight.
-#include <cerrno>
-#include <cstring>
+#include <cstdint>
 
 #include "exitcodes.h"
+#include "logfile.h"
 #include "logreader.h"
 #include "platform.h"
 #include "record.h"
@@ -13,18 +13,16 @@ FILE* data = nullptr;
 namespace {
 
 struct Scan {
-    uint8_t report[recordSize] = {};
     uint32_t timestamp = 0;
     uint32_t start_timestamp = 0;  // 0: no flight open
     uint32_t start_pointer = 0;
     uint32_t last_timestamp = 0;
     uint32_t last_pointer = 0;     // just past the open flight's latest point record
     uint32_t file_size = 0;        // offset of the record being read
+    uint32_t position = 0;         // where reading goes on: past the record read, or past a closed flight
     uint16_t lp = 1;
     bool exportFailed = false;
 };
-
-uint32_t position() { return static_cast<uint32_t>(std::ftell(data)); }
 
 void printFlightLine(const Scan& s, uint32_t stop_timestamp)
 {
@@ -54,17 +52,23 @@ void closeFlight(Scan& s)
     fflush(stdout);
     s.exportFailed = s.exportFailed || !kml || !csv;
     s.start_timestamp = s.timestamp;
-    s.start_pointer = position();  // the exports left it just past the closed flight
+    s.position = stop_pointer + recordSize;  // where the exports left `data`
+    s.start_pointer = s.position;
     ++s.lp;
 }
 
-// Reads one record; false after a partial read, which ends the scan.
+// Reads the record at file_size; false after a partial read, which ends the
+// scan, and after a failed read.
 bool scanRecord(Scan& s)
 {
-    const size_t odczytano = std::fread(s.report, 1, recordSize, data);
-    const bool full = odczytano == recordSize;
-    s.timestamp = recordTimestamp(s.report);
-    if (full && !isPointRecord(s.report))
+    const uint8_t* record = recordAt(s.file_size);
+    // Offsets are 32-bit: a file that goes on past 4 GiB ends there.
+    const bool full = record && s.file_size <= UINT32_MAX - recordSize;
+    if (!record && logReadFailed())
+        return false;
+    s.timestamp = full ? recordTimestamp(record) : 0;
+    s.position = s.file_size + recordSize;
+    if (full && !isPointRecord(record))
         return true;
     if (s.start_timestamp == 0) {
         s.start_timestamp = s.timestamp;
@@ -73,7 +77,7 @@ bool scanRecord(Scan& s)
         closeFlight(s);
     }
     s.last_timestamp = s.timestamp;
-    s.last_pointer = position();
+    s.last_pointer = s.position;
     return full;
 }
 
@@ -83,19 +87,22 @@ int flightIndex()
 {
     printf("Reading data \r\n");
     fflush(stdout);
-    data = std::fopen(rawFileName, "rb");
-    if (!data) {
-        fprintf(stderr, "Cannot read \"raw.dat\" in the working folder: %s. Nothing to export.\n",
-                std::strerror(errno));
-        return exitcode::incomplete;
-    }
+    return openLog() ? indexFlights() : exitcode::incomplete;
+}
+
+int indexFlights()
+{
     create_timestamp_dir();
     Scan s;
     while (scanRecord(s))
-        s.file_size = position();
+        s.file_size = s.position;
+    const bool readFailed = logReadFailed();
+    closeLog();
+    if (readFailed) {
+        fflush(stdout);
+        return exitcode::incomplete;
+    }
     printf("All data exported have a nice day. Press key to exit\r\n");
     fflush(stdout);
-    std::fclose(data);
-    data = nullptr;
     return s.exportFailed ? exitcode::incomplete : exitcode::ok;
 }

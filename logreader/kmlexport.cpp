@@ -68,7 +68,7 @@ int exportPoints(uint32_t start, uint32_t stop)
     int start_file = 0;  // 0 no file, 1 writing the points, 2 writing the track
     bool failed = false;
     PositionHold hold;   // carried from the first pass into the second
-    forEachPoint(start, stop, [&](const uint8_t* report, uint32_t timestamp) {
+    const bool readOk = forEachPoint(start, stop, [&](const uint8_t* report, uint32_t timestamp) {
         if (start_file == 0) {
             start_file = 1;
             if (!startKml(flight, timestamp)) {
@@ -82,9 +82,10 @@ int exportPoints(uint32_t start, uint32_t stop)
         writePlacemark(flight, dataMM, timestamp);
         return true;
     });
+    failed = failed || !readOk;
     if (start_file == 1 && !failed) {
         flight.put("</Folder>\r\n");
-        forEachPoint(start, stop, [&](const uint8_t* report, uint32_t) {
+        const bool trackReadOk = forEachPoint(start, stop, [&](const uint8_t* report, uint32_t) {
             if (start_file == 1) {
                 start_file = 2;
                 flight.put(trackHead);
@@ -94,12 +95,13 @@ int exportPoints(uint32_t start, uint32_t stop)
             writeTrackPoint(flight, dataMM);
             return true;
         });
+        failed = !trackReadOk;
     }
     if (start_file == 2)
         flight.put("\r\n</coordinates></LineString></Placemark>");
     if (flight.isOpen()) {
         flight.put("</Document></kml>\r\n");
-        failed = !flight.close();
+        failed = !flight.close() || failed;
     }
     seekPastFlight(stop);
     return failed ? 0 : 1;

@@ -27,6 +27,9 @@ int runLogreader(int argc, char** argv);
 int downloadLog(hid_device* device);
 // Reads "raw.dat", splits it into flights and exports each; the exit status.
 int flightIndex();
+// The part of the flight index after "raw.dat" was opened into `data`: makes
+// the export folder, exports every flight and closes the file.
+int indexFlights();
 // Makes the export folder of this run and sets `folder`.
 void create_timestamp_dir();
 // Write one flight, records from offset `start` to the record at `stop`

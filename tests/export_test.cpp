@@ -2,6 +2,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "logfile.h"
 #include "logreader.h"
 #include "platform.h"
 #include "support.h"
@@ -37,11 +38,10 @@ protected:
     {
         std::filesystem::create_directory("out");
         std::strcpy(folder, "out");
-        data = std::fopen("raw.dat", "rb");
+        EXPECT_TRUE(openLog());
         const int result = exporter(start, stop);
         const long at = std::ftell(data);
-        std::fclose(data);
-        data = nullptr;
+        closeLog();
         return {result, at};
     }
 };
@@ -161,13 +161,12 @@ TEST_F(Export, WithoutAnExportFolderNothingIsWritten)
 {
     LogBuilder().point(example()).save();
     folder[0] = '\0';
-    data = std::fopen("raw.dat", "rb");
+    ASSERT_TRUE(openLog());
     OutputCapture capture;
     EXPECT_EQ(exportCSV(0, 0), 0);
     EXPECT_EQ(exportPoints(0, 0), 0);
     const RunResult printed = capture.stop();
-    std::fclose(data);
-    data = nullptr;
+    closeLog();
     EXPECT_EQ(printed.out, "Error when creating file \r\n");
     EXPECT_NE(printed.err.find("No export folder for this run"), std::string::npos);
     EXPECT_EQ(listFolder("."), std::vector<std::string>{"raw.dat"});

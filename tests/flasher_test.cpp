@@ -1,6 +1,7 @@
 // kxflash: choice of the file, model check, upload, verification, exit statuses.
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <tuple>
 
 #include "flasher.h"
@@ -76,6 +77,11 @@ TEST(FirmwareChoice, HighestVersionWinsAndTiesKeepTheFirstListed)
     EXPECT_EQ(choose({"KX_1.300_AAAA.qln", "KX_1.43z_BBBB.qln"}), "KX_1.300_AAAA.qln");  // 300 is 44, then '0'
     EXPECT_EQ(choose({"KX_1.05\xc3_AAAA.qln", "KX_1.05a_BBBB.qln"}), "KX_1.05a_BBBB.qln");
     EXPECT_EQ(choose({"KX_x.99z_AAAA.qln", "KX_0.99y_BBBB.qln"}), "KX_x.99z_AAAA.qln");  // no digit: major 0
+    EXPECT_EQ(choose({"KX_2.00a_AAAA.qln", "KX_1.99z_BBBB.qln"}), "KX_2.00a_AAAA.qln");  // lower major listed later
+    // Long digit runs are cut to 8 bits the same way on every system:
+    // 10000000000 is 0x2540BE400, so this name carries version 0.00.
+    EXPECT_EQ(choose({"abc10000000000qln", "KX_0.01a_BBBB.qln"}), "KX_0.01a_BBBB.qln");
+    EXPECT_EQ(choose({"abc00000000511qln", "KX_0.01a_BBBB.qln"}), "abc00000000511qln");  // 0.255
 }
 
 TEST(FirmwareChoice, EveryCandidateIsListedWithItsVersionAndCrc)
@@ -112,8 +118,9 @@ TEST_F(Flasher, ExitStatusesTellWhetherTheInstrumentWasFlashed)
     sim::config().openFails = true;
     r = runFlasherCaptured();
     EXPECT_EQ(r.status, -1);
-    EXPECT_NE(r.out.find(std::string("\r\n\nFailed to open device!\n") + platform::openFailureHint), std::string::npos);
+    EXPECT_TRUE(endsWith(r.out, "\r\n\nFailed to open device!\n" + openHint("kxflash"))) << r.out;
     EXPECT_FALSE(sim::log().openedWithSerial);
+    EXPECT_EQ(sim::log().exits, 1u);
 
     sim::reset();
     writeFile("KX_1.05a_3F2C.qln", image(1000, 5000));
@@ -162,6 +169,48 @@ TEST_F(Flasher, FileFromTheCommandLineOrTheDefaultName)
     EXPECT_NE(r.out.find("Firmware to upgrade device = firmware.qln\r\nError opening firmware file\r\n"), std::string::npos)
         << r.out;
     EXPECT_EQ(r.status, 2);
+}
+
+TEST_F(Flasher, NothingIsFlashedFromAFolderOrAPipe)
+{
+    const auto refused = [](const std::vector<std::string>& args, const std::string& name, const std::string& reason) {
+        sim::reset();
+        const RunResult r = runWithDeadline(runFlasherCaptured, args);
+        EXPECT_TRUE(endsWith(r.out, "Firmware to upgrade device = " + name + "\r\nError opening firmware file\r\n"))
+            << r.out;
+        EXPECT_NE(r.err.find("Cannot read " + name + ": " + reason), std::string::npos) << r.err;
+        EXPECT_EQ(r.status, 2);
+    };
+    std::filesystem::create_directory("fw.qln");
+    refused({"fw.qln"}, "fw.qln", platform::windows ? "" : "Is a directory");
+    std::filesystem::create_directory("KX_9.99z_0000_qln");  // the newest name is a folder
+    writeFile("KX_1.05a_3F2C.qln", image(1000, 5000));
+    refused({}, "KX_9.99z_0000_qln", platform::windows ? "" : "Is a directory");
+    if (makeFifo("pipe.qln"))
+        refused({"pipe.qln"}, "pipe.qln", "not a regular file");
+}
+
+TEST_F(Flasher, ReadErrorStopsTheUploadLikeARefusedPart)
+{
+    const std::string file = image(100000, 3 * 4096);
+    FILE* failing = failingStream(file.substr(0, 4096 + 100));
+    if (!failing)
+        GTEST_SKIP() << "no way to make a failing stream here";
+    hid_init();
+    hid_device* device = hid_open(kxVendorId, kxProductId, nullptr);
+    RunSwitches switches;
+    OutputCapture capture;
+    uploadFirmware(device, failing, switches);
+    const RunResult r = capture.stop();
+    hid_close(device);
+    EXPECT_EQ(switches.check_firmware, 0);
+    EXPECT_NE(r.err.find("Cannot read the firmware file: Input/output error. The upload stops here"), std::string::npos);
+    const auto writes = requestsOf(15);
+    ASSERT_EQ(writes.size(), 128u + 3 + 1);  // page 3454, three whole parts of 3455, the closing request
+    EXPECT_EQ(flashPages(3454, 1), file.substr(0, 4096));
+    EXPECT_EQ(pageOf(writes.back()), 3455);
+    EXPECT_EQ(writes.back()[3], 127);
+    EXPECT_EQ(r.out.find("Transmission fail"), std::string::npos);
 }
 
 TEST_F(Flasher, FileShorterThanOnePartIsSentAsOnePaddedPart)
@@ -219,6 +268,22 @@ TEST_F(Flasher, UploadJumpsFromTheFirmwareEndToTheGraphicsArea)
     EXPECT_NE(r.out.find("Sending main functionality 25 / 128 (All: 19 %, Firmware: 103 %)\r"
                          "Puting bug's into firmware 0 / 512 (All: 19 %)                   \r"),
               std::string::npos);
+}
+
+TEST_F(Flasher, FirmwareSizeNearFourGiBWrapsAndJumpsAfterTheFirstPage)
+{
+    // Erased flash in the header: 0xFFFFF000 + 4096 wraps to 0 in 32 bits.
+    const std::string file = image(0xFFFFF000u, 524288 + 4096 + 64);
+    writeFile("fw", file);
+    const RunResult r = runFlasherCaptured({"fw"});
+    std::vector<uint16_t> pages;
+    for (const auto& w : requestsOf(15))
+        if (pages.empty() || pages.back() != pageOf(w))
+            pages.push_back(pageOf(w));
+    EXPECT_EQ(pages, (std::vector<uint16_t>{3454, 3582, 3583}));
+    EXPECT_EQ(flashPages(3582, 1), file.substr(524288, 4096));
+    EXPECT_NE(r.out.find("Firmware size = 4294963200 bytes\r\n"), std::string::npos);
+    EXPECT_EQ(r.status, 0);
 }
 
 TEST_F(Flasher, VeryLargeFirmwareSendsTheFirstGraphicsPageTwice)

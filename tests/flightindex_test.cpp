@@ -1,7 +1,10 @@
 // Splitting "raw.dat" into flights, the flight lines and the export folder.
 #include <cstdlib>
+#include <filesystem>
 #include <regex>
 
+#include "logfile.h"
+#include "logreader.h"
 #include "platform.h"
 #include "support.h"
 
@@ -115,13 +118,51 @@ TEST_F(FlightIndex, SecondRunInTheSameMinuteUsesTheSameFolder)
     }
 }
 
-TEST_F(FlightIndex, MissingLogIsReportedAndMakesNoFolder)
+TEST_F(FlightIndex, MissingOrUnusableLogIsRefusedAndMakesNoFolder)
 {
-    const RunResult r = exportOnly();
-    EXPECT_EQ(r.status, 2);
-    EXPECT_TRUE(r.out.size() > 14 && r.out.substr(r.out.size() - 15) == "Reading data \r\n");
-    EXPECT_NE(r.err.find("Cannot read \"raw.dat\" in the working folder: No such file or directory"), std::string::npos);
-    EXPECT_TRUE(listFolder(".").empty());
+    const auto refused = [this](const char* reason) {
+        const RunResult r = runWithDeadline(runLogreaderCaptured, {"x"});
+        EXPECT_EQ(r.status, 2) << reason;
+        EXPECT_TRUE(r.out.size() > 14 && r.out.substr(r.out.size() - 15) == "Reading data \r\n") << r.out;
+        EXPECT_NE(r.err.find(std::string("Cannot read \"raw.dat\" in the working folder: ") + reason), std::string::npos)
+            << r.err;
+        EXPECT_EQ(listFolder(".").size(), std::filesystem::exists("raw.dat") ? 1u : 0u);
+    };
+    refused("No such file or directory");
+    std::filesystem::create_directory("raw.dat");
+    refused(platform::windows ? "" : "Is a directory");
+    std::filesystem::remove("raw.dat");
+    if (makeFifo("raw.dat"))
+        refused("not a regular file");  // and no wait for a writer
+}
+
+TEST_F(FlightIndex, ReadErrorIsNeverTakenForTheEndOfTheLog)
+{
+    // A first flight closed by the second's first point, then the file goes on
+    // past what one read takes in and fails there.
+    LogBuilder log;
+    log.point(t0).point(t0 + 4000);
+    while (log.bytes.size() < (1u << 20) + 64)
+        log.other(3, t0 + 4000);
+    FILE* failing = failingStream(log.bytes.substr(0, (1u << 20) + 32));
+    if (!failing)
+        GTEST_SKIP() << "no way to make a failing stream here";
+    log.save();
+    ASSERT_TRUE(openLog());
+    std::fclose(data);
+    data = failing;
+    OutputCapture capture;
+    const int status = indexFlights();
+    const RunResult r = capture.stop();
+    EXPECT_EQ(status, 2);
+    EXPECT_NE(r.out.find("1.Flight betwen 2024-05-01 10:20:30 and 2024-05-01 10:20:30 \r\n Len: 0 s.\r\n"
+                         " exported to -> KML OK ,CVS OK \r\n\r\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(r.out.find("2.Flight"), std::string::npos);
+    EXPECT_EQ(r.out.find("All data exported"), std::string::npos);
+    EXPECT_NE(r.err.find("Cannot read \"raw.dat\": Input/output error."), std::string::npos) << r.err;
+    EXPECT_EQ(listFolder(exportFolder()).size(), 2u);  // the first flight's files stay
 }
 
 TEST_F(FlightIndex, TimesAreTheComputersLocalTime)

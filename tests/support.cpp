@@ -12,6 +12,9 @@
 #ifdef _WIN32
 #include <io.h>
 #else
+#include <csignal>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 #include <fcntl.h>
@@ -45,7 +48,6 @@ RunResult captured(Run run, const char* program, const std::vector<std::string>&
     for (std::string& w : words)
         argv.push_back(w.data());
     argv.push_back(nullptr);
-    resetGlobals();
     OutputCapture capture;
     const int status = run(static_cast<int>(words.size()), argv.data());
     RunResult r = capture.stop();
@@ -115,6 +117,78 @@ RunResult runFlasherCaptured(const std::vector<std::string>& args)
     return captured(runFlasher, "kxflash", args);
 }
 
+#ifdef _WIN32
+RunResult runWithDeadline(RunResult (*run)(const std::vector<std::string>&), const std::vector<std::string>& args,
+                          unsigned)
+{
+    return run(args);
+}
+
+bool makeFifo(const std::string&) { return false; }
+FILE* failingStream(const std::string&) { return nullptr; }
+#else
+RunResult runWithDeadline(RunResult (*run)(const std::vector<std::string>&), const std::vector<std::string>& args,
+                          unsigned seconds)
+{
+    fflush(nullptr);
+    const pid_t child = fork();
+    if (child == 0) {
+        alarm(seconds);
+        const RunResult r = run(args);
+        writeFile("child.out", r.out);
+        writeFile("child.err", r.err);
+        _exit(r.status & 0xFF);
+    }
+    int how = 0;
+    waitpid(child, &how, 0);
+    RunResult r;
+    r.out = readFile("child.out");
+    r.err = readFile("child.err");
+    std::remove("child.out");
+    std::remove("child.err");
+    r.status = WIFEXITED(how) ? static_cast<signed char>(WEXITSTATUS(how)) : hung;
+    return r;
+}
+
+bool makeFifo(const std::string& path) { return mkfifo(path.c_str(), 0600) == 0; }
+
+namespace {
+struct Failing {
+    std::string bytes;
+    size_t at = 0;
+};
+}  // namespace
+
+FILE* failingStream(const std::string& bytes)
+{
+    cookie_io_functions_t io{};
+    io.read = [](void* c, char* buf, size_t size) -> ssize_t {
+        Failing& f = *static_cast<Failing*>(c);
+        if (f.at >= f.bytes.size()) {
+            errno = EIO;
+            return -1;
+        }
+        const size_t n = std::min(size, f.bytes.size() - f.at);
+        std::memcpy(buf, f.bytes.data() + f.at, n);
+        f.at += n;
+        return static_cast<ssize_t>(n);
+    };
+    io.seek = [](void* c, off64_t* offset, int whence) -> int {
+        Failing& f = *static_cast<Failing*>(c);
+        const off64_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? static_cast<off64_t>(f.at)
+                                                                          : static_cast<off64_t>(f.bytes.size());
+        f.at = static_cast<size_t>(base + *offset);
+        *offset = static_cast<off64_t>(f.at);
+        return 0;
+    };
+    io.close = [](void* c) -> int {
+        delete static_cast<Failing*>(c);
+        return 0;
+    };
+    return fopencookie(new Failing{bytes}, "rb", io);
+}
+#endif
+
 std::string readFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -176,6 +250,14 @@ std::string exportName(uint32_t time, const char* format)
     char name[40];
     platform::formatLocal(time, format, name, sizeof name);
     return name;
+}
+
+std::string openHint(const char* program)
+{
+    if (platform::windows)
+        return "";
+    return "The instrument is there but may not be yours to open: install the udev rule 70-kxplus.rules (see man " +
+           std::string(program) + "), unplug and plug it in again, or run as root.\n";
 }
 
 LogBuilder& LogBuilder::point(const sim::PointFields& p)

@@ -39,6 +39,18 @@ private:
 RunResult runLogreaderCaptured(const std::vector<std::string>& args = {});
 RunResult runFlasherCaptured(const std::vector<std::string>& args = {});
 
+// Runs `run` in a child process that is stopped after `seconds`: a program
+// that would wait for ever comes back with status `hung` instead of holding up
+// the suite. Where there is no fork (Windows) it runs `run` directly.
+constexpr int hung = -1000;
+RunResult runWithDeadline(RunResult (*run)(const std::vector<std::string>&), const std::vector<std::string>& args,
+                          unsigned seconds = 10);
+// Makes a named pipe; false where the system has none.
+bool makeFifo(const std::string& path);
+// A stream that gives `bytes` and then fails with EIO, as a disk with a bad
+// block does; nullptr where the C library cannot make one.
+FILE* failingStream(const std::string& bytes);
+
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& bytes);
 // Names in a folder, sorted, without "." and "..".
@@ -69,6 +81,10 @@ void setTimeZone(const char* tz);
 // The name of a file an export makes for a flight starting at `time`, with
 // one of the platform's formats (platform::kmlNameFormat, csvNameFormat).
 std::string exportName(uint32_t time, const char* format);
+
+// The hint after "Failed to open device!": on Linux it sends the user to the
+// udev rule and to the program's own manual page; on Windows there is none.
+std::string openHint(const char* program);
 
 // 2024-05-01 10:20:30 UTC; the tests run with TZ=UTC unless they say otherwise.
 constexpr uint32_t t0 = 1714558830;

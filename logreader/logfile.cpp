@@ -1,0 +1,75 @@
+// The window on "raw.dat".
+#include "logfile.h"
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+
+#include "logreader.h"
+#include "platform.h"
+#include "record.h"
+
+namespace {
+
+// As much of the file as the instrument's log memory holds.
+constexpr uint32_t windowBytes = (stop_address - start_address + 1) * pageSize;
+
+struct Window {
+    std::array<uint8_t, windowBytes> bytes;
+    uint32_t start = 0;   // file offset of bytes[0]
+    uint32_t length = 0;  // bytes held
+    bool atEnd = false;   // the file ends inside the window
+    bool failed = false;
+    bool holds(uint32_t offset) const
+    {
+        return !failed && offset >= start && uint64_t{offset} - start + recordSize <= length;
+    }
+};
+
+Window window;
+
+bool fill(uint32_t offset)
+{
+    window.start = offset;
+    window.length = 0;
+    window.atEnd = true;
+    if (!platform::seekTo(data, offset)) {
+        window.failed = true;
+    } else {
+        window.length = static_cast<uint32_t>(std::fread(window.bytes.data(), 1, window.bytes.size(), data));
+        window.atEnd = window.length < window.bytes.size();
+        window.failed = window.atEnd && std::ferror(data);
+    }
+    if (window.failed)
+        fprintf(stderr, "\r\nCannot read \"raw.dat\": %s. The export stops here.\n", std::strerror(errno));
+    return !window.failed;
+}
+
+}  // namespace
+
+bool openLog()
+{
+    const char* reason = "";
+    data = platform::openRegularFile(rawFileName, "rb", reason);
+    window.start = window.length = 0;
+    window.atEnd = window.failed = false;
+    if (!data)
+        fprintf(stderr, "Cannot read \"raw.dat\" in the working folder: %s. Nothing to export.\n", reason);
+    return data != nullptr;
+}
+
+void closeLog()
+{
+    if (data)
+        std::fclose(data);
+    data = nullptr;
+}
+
+const uint8_t* recordAt(uint32_t offset)
+{
+    if (!window.holds(offset) && !(offset >= window.start && window.atEnd) && !fill(offset))
+        return nullptr;
+    return window.holds(offset) ? &window.bytes[offset - window.start] : nullptr;
+}
+
+bool logReadFailed() { return window.failed; }

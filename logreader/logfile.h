@@ -1,0 +1,17 @@
+// "raw.dat" as the flight index and the exports read it: opened only when it
+// is a regular file, and read through one window of the file kept in memory,
+// so that a log of the instrument's size comes from the disk in one read
+// however often the exports go over its flights.
+#pragma once
+
+#include <cstdint>
+
+// Opens "raw.dat" for reading into `data`; false, with the reason on standard
+// error, when it is missing, unreadable or not a regular file.
+bool openLog();
+void closeLog();
+// The 32-byte record at `offset`. nullptr at the end of the file, for a last
+// record of fewer than 32 bytes, and once reading the file has failed (then
+// logReadFailed() is true and the reason has been printed).
+const uint8_t* recordAt(uint32_t offset);
+bool logReadFailed();
