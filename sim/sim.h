@@ -3,16 +3,21 @@
 // own. Faults are placed deterministically, by request number or by command,
 // page and part, so every failure a test provokes happens the same way each run.
 //
+// The instrument takes as long to answer as a real one, and a reply comes to
+// a read only when the read's timeout lets it wait that long, so the
+// programs' timeouts matter here as they do on the cable.
+//
 // Tests set it up through config() after reset(); the -sim programs read the
 // KXSIM_* environment variables (see the README) on their first hidapi call.
 #pragma once
 
 #include <array>
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <string>
 #include <vector>
+
+#include "wire.h"
 
 namespace sim {
 
@@ -21,7 +26,7 @@ enum class Fault {
     ReadError,  // the read that should bring the reply fails with -1
     WrongCode,  // the reply carries another command code
     WrongEcho,  // the reply echoes another part
-    Late,       // the reply misses its read and arrives at the next one
+    Late,       // the reply misses the read that waits for it and arrives at the next one
     BadCrc,     // the CRC byte of the reply is wrong (command 14 byte 4, command 15 byte 36)
     Short,      // only the first 20 bytes of the reply arrive
     WriteError, // the write fails with -1 and the request is lost
@@ -41,16 +46,21 @@ struct FaultRule {
 
 enum class Integrity { Consistent, Mismatch, WrongCode, Silent };
 
-constexpr uint16_t firstLogPage = 256;
-constexpr uint16_t lastLogPage = 511;
-constexpr std::size_t logBytes = (lastLogPage - firstLogPage + 1) * 4096;
-constexpr uint16_t firstFlashPage = 3454;
+using wire::firstFlashPage;
+using wire::firstLogPage;
+using wire::lastLogPage;
+using wire::logBytes;
+
+// How long the instrument takes to answer each command, in microseconds:
+// reading the log and writing flash are quick, checking the stored firmware
+// and the whole flash takes it a while.
+std::map<uint8_t, uint32_t> defaultAnswerTimes();
 
 struct Config {
     bool initFails = false;
     bool present = true;
     bool openFails = false;
-    std::array<uint8_t, 19> identity{};  // bytes 0..18 of the identification reply
+    std::array<uint8_t, wire::identityBytes> identity{};  // bytes 0..18 of the identification reply
     std::vector<uint8_t> logMemory;      // log pages 256..511, 1 MiB
     std::vector<FaultRule> faults;
     uint32_t removedFrom = 0;            // from this request on every write and read fails; 0 = never
@@ -60,12 +70,26 @@ struct Config {
     bool answerWritten = true;           // whether command 20 gets a reply
     std::string flashOut;                // file that receives the flash image when the device is closed
     std::map<uint8_t, std::vector<uint8_t>> fixedReplies;  // replies given as they stand, by command
+    std::map<uint8_t, uint32_t> answerUs;  // answer time by command (defaultAnswerTimes())
+    // When not empty, each request takes the bytes that say what becomes of
+    // its answer from here (see steerByScript in the simulator); once they are
+    // used up, the instrument is pulled out.
+    std::vector<uint8_t> script;
+};
+
+// A read as the programs made it: the command of the latest request and the
+// read's timeout in milliseconds.
+struct ReadCall {
+    uint8_t command = 0;
+    int timeoutMs = 0;
 };
 
 struct Log {
     std::vector<std::array<uint8_t, 64>> requests;  // every write, framed as the instrument sees a request
     uint32_t numberedReports = 0;                   // writes whose report number was not 0 (Windows)
     uint32_t reads = 0;
+    std::vector<ReadCall> readCalls;
+    std::vector<uint32_t> pausesUs;                 // every pause the programs asked for, as the platform makes it
     uint32_t opens = 0, closes = 0, inits = 0, exits = 0, enumerations = 0;
     std::wstring openedSerial;
     bool openedWithSerial = false;
@@ -86,7 +110,7 @@ bool configureFromEnvironment();
 
 // An identification reply of a model that kxflash serves: ID 01:A2:02:0F:FF,
 // 3600 mV, HW 1.8, SW 2.5, 7200 s.
-std::array<uint8_t, 19> defaultIdentity();
+std::array<uint8_t, wire::identityBytes> defaultIdentity();
 
 // The flash image from page 3454 on, up to the highest page written (unwritten bytes 0xFF).
 std::vector<uint8_t> flashImage();

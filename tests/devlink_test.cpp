@@ -1,4 +1,7 @@
 // The device link: CRC-8, report layout, identification of the instrument.
+#include <map>
+#include <set>
+
 #include "devlink.h"
 #include "platform.h"
 #include "sim.h"
@@ -48,6 +51,64 @@ TEST(Report, QueryRecordReadsLittleEndianFields)
 
 class Identification : public InTempDir {};
 
+bool endsWith(const std::string& text, const std::string& tail)
+{
+    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// Each read's timeout, by the command of the request it waits for.
+std::map<uint8_t, std::set<int>> timeoutsByCommand()
+{
+    std::map<uint8_t, std::set<int>> seen;
+    for (const sim::ReadCall& call : sim::log().readCalls)
+        seen[call.command].insert(call.timeoutMs);
+    return seen;
+}
+
+TEST_F(Identification, EveryReadWaitsAsLongAsItsCommandNeeds)
+{
+    runLogreaderCaptured();
+    const auto& reads = sim::log().readCalls;
+    ASSERT_GE(reads.size(), 3u);
+    EXPECT_EQ(reads[0].timeoutMs, 1000);  // identification
+    EXPECT_EQ(reads[1].timeoutMs, 100);   // the short read after the identity block
+    EXPECT_EQ(timeoutsByCommand(), (std::map<uint8_t, std::set<int>>{{2, {1000, 100}}, {14, {400}}}));
+
+    sim::reset();
+    writeFile("fw", std::string(5000, '\x01'));
+    EXPECT_EQ(runFlasherCaptured({"fw"}).status, 0);
+    EXPECT_EQ(sim::log().readCalls[2].timeoutMs, 500);  // the read before the upload
+    EXPECT_EQ(timeoutsByCommand(), (std::map<uint8_t, std::set<int>>{
+                                       {2, {1000, 100, 500}}, {15, {500}}, {17, {30000}}, {18, {30000}}, {20, {30000}}}));
+    EXPECT_EQ(sim::log().readCalls.back().command, 20);  // no read after a restart request
+}
+
+TEST_F(Identification, FailedReadsArePausedAndCountedOnlyInARow)
+{
+    using sim::Fault;
+    // Four failures, an answer with another code, four more: never five in a row.
+    sim::config().faults = {{Fault::ReadError, 1}, {Fault::ReadError, 2}, {Fault::ReadError, 3}, {Fault::ReadError, 4},
+                            {Fault::WrongCode, 5}, {Fault::ReadError, 6}, {Fault::ReadError, 7}, {Fault::ReadError, 8},
+                            {Fault::ReadError, 9}};
+    RunResult r = runLogreaderCaptured();
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("Kestrix+ found"), std::string::npos);
+    EXPECT_EQ(sim::log().pausesUs, std::vector<uint32_t>(8, 200000));
+
+    sim::reset();
+    sim::config().faults = {{Fault::ReadError, 0, 14, 300, 5, 4}, {Fault::ReadError, 0, 14, 300, 6, 4}};
+    r = runLogreaderCaptured();
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("Done..."), std::string::npos);
+
+    sim::reset();
+    sim::config().faults = {{Fault::ReadError, 0, 14, 300, 5, 5}};
+    r = runLogreaderCaptured();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find(".....\r\nThe instrument stopped answering: reading from it failed 5 times in a row"),
+              std::string::npos);
+}
+
 TEST_F(Identification, IdentityBlockIsPrintedByteForByte)
 {
     sim::config().logMemory.assign(sim::logBytes, 0xFF);
@@ -93,10 +154,12 @@ TEST_F(Identification, RemovedInstrumentEndsTheRunInsteadOfSpinning)
     sim::config().removedFrom = 1;
     const RunResult logreader = runLogreaderCaptured();
     EXPECT_EQ(logreader.status, 1);
-    EXPECT_NE(logreader.out.find("The instrument stopped answering: reading from it failed 5 times in a row "
-                                 "(the instrument was disconnected)"),
-              std::string::npos);
-    EXPECT_EQ(logreader.out.find("Reading data"), std::string::npos);
+    EXPECT_TRUE(endsWith(logreader.out, "let the magic start :)\r\n\n\r\nThe instrument stopped answering: reading "
+                                        "from it failed 5 times in a row (the instrument was disconnected). Check the "
+                                        "cable and that the instrument is on, then start again.\r\n"))
+        << logreader.out;
+    EXPECT_EQ(sim::log().requests.size(), 5u);  // identification only, no download
+    EXPECT_EQ(sim::log().pausesUs, std::vector<uint32_t>(4, 200000));
     EXPECT_EQ(sim::log().closes, 1u);
 
     sim::reset();

@@ -109,9 +109,9 @@ TEST_F(Download, EveryFaultIsRepeatedAwayAndShownAsTheUserSeesIt)
 
 TEST_F(Download, LateReplyNeverLandsInTheWrongPlace)
 {
-    // Every reply of page 256 misses its read once, so each read that follows
-    // finds the previous part's answer first.
-    sim::config().faults = {{sim::Fault::Late, 0, 14, 256, -1, 128}};
+    // The first replies of page 256 miss the read that waits for them, so a
+    // read that follows finds the previous part's answer first.
+    sim::config().faults = {{sim::Fault::Late, 0, 14, 256, -1, 4}};
     const RunResult r = runLogreaderCaptured();
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(readFile("raw.dat"), memory());
@@ -157,6 +157,13 @@ TEST_F(Download, LostInstrumentIsGivenUpKeepingWholePages)
 
 TEST_F(Download, InstrumentThatStopsAnsweringIsGivenUpAfterThirtySeconds)
 {
+    // Each unanswered read waits 400 ms: 74 of them are 29.6 s, the 75th makes 30 s.
+    sim::config().faults = {{sim::Fault::Timeout, 0, 14, 258, 7, 74}};
+    EXPECT_EQ(runLogreaderCaptured().status, 0);
+    sim::reset();
+    sim::config().faults = {{sim::Fault::Timeout, 0, 14, 258, 7, 75}};
+    EXPECT_EQ(runLogreaderCaptured().status, 1);
+
     for (sim::Fault kind : {sim::Fault::Timeout, sim::Fault::WrongEcho}) {
         sim::reset();
         sim::config().faults = {{kind, 0, 14, 258, 7, 1000000}};

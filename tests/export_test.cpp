@@ -1,4 +1,5 @@
 // The CSV and KML documents of a flight, byte for byte, and their failures.
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 
@@ -189,6 +190,24 @@ TEST_F(Export, FailedWritesAreFailures)
     EXPECT_NE(err.find("Cannot write " + kmlFile + ": No space left on device"), std::string::npos) << err;
 }
 
+TEST_F(Export, FileThatCannotBeCreatedStopsTheWalkAndFailsOnlyItsExport)
+{
+    LogBuilder().point(example()).point(example(t0 + 1)).point(example(t0 + 2)).save();
+    std::filesystem::create_directory("out");
+    std::filesystem::create_directory(kmlFile);  // in the way of the KML file
+    OutputCapture capture;
+    const auto kml = run(exportPoints, 0, 64);
+    const auto csv = run(exportCSV, 0, 64);
+    const RunResult printed = capture.stop();
+    EXPECT_EQ(kml, std::make_pair(0, 96L));
+    EXPECT_EQ(csv, std::make_pair(1, 96L));
+    EXPECT_EQ(printed.out, "Error when creating file \r\n");  // once, not per point
+    EXPECT_EQ(printed.err.find("Cannot create " + kmlFile), 0u) << printed.err;
+    EXPECT_EQ(std::count(printed.err.begin(), printed.err.end(), '\n'), 1);
+    const std::string csvText = readFile(csvFile);
+    EXPECT_EQ(std::count(csvText.begin(), csvText.end(), '\n'), 2 + 3 + 1);
+}
+
 TEST_F(Export, FlightIndexReportsEachExportsFailureAndGoesOn)
 {
     LogBuilder().point(example()).point(example(t0 + 4000)).save();
@@ -203,6 +222,43 @@ TEST_F(Export, FlightIndexReportsEachExportsFailureAndGoesOn)
         EXPECT_NE(r.out.find(" \r\n Len: 0 s.\r\nError when creating file \r\n KML fail ,CSV fail \r\n\r\n2.Flight"),
                   std::string::npos) << r.out;
     }
+}
+
+TEST_F(Export, OneFailedExportOfOneFlightMakesTheRunIncomplete)
+{
+    LogBuilder().point(example()).point(example(t0 + 4000)).save();
+    const RunResult first = runLogreaderCaptured({"x"});
+    ASSERT_EQ(first.status, 0);
+    std::string folder;
+    for (const std::string& name : listFolder("."))
+        folder = name == "raw.dat" ? folder : name;
+    // The next run in the same minute finds the first flight's CSV name taken by a folder.
+    std::filesystem::remove(folder + "/" + exportName(t0, platform::csvNameFormat));
+    std::filesystem::create_directory(folder + "/" + exportName(t0, platform::csvNameFormat));
+    const RunResult r = runLogreaderCaptured({"x"});
+    if (listFolder(".").size() == 2) {  // still the same minute
+        EXPECT_NE(r.out.find(" exported to -> KML OK ,CSV fail \r\n\r\n2.Flight"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find(" exported to -> KML OK ,CVS OK \r\n\r\nAll data exported"), std::string::npos);
+        EXPECT_EQ(r.status, 2);
+    }
+}
+
+TEST_F(Export, FolderThatCannotBeMadeLeavesEveryFlightUnwritten)
+{
+    if (platform::windows)
+        GTEST_SKIP() << "a working folder cannot be removed while in use";
+    LogBuilder().point(example()).point(example(t0 + 4000)).save();
+    ASSERT_TRUE(openLog());
+    std::filesystem::remove_all(dir_);  // gone from under the run: mkdir fails with ENOENT
+    OutputCapture capture;
+    const int status = indexFlights();
+    const RunResult r = capture.stop();
+    std::filesystem::create_directory(dir_);
+    EXPECT_EQ(status, 2);
+    EXPECT_EQ(r.err.find("Directory created fail: No such file or directory\n"), 0u) << r.err;
+    EXPECT_EQ(folder[0], '\0');
+    EXPECT_NE(r.out.find(" KML fail ,CSV fail \r\n\r\n2.Flight"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(" KML fail ,CSV fail \r\n\r\nAll data exported"), std::string::npos) << r.out;
 }
 
 }  // namespace

@@ -397,16 +397,46 @@ TEST_F(Verification, LostInstrumentIsNamedAsTheCause)
 
 TEST_F(Verification, NumbersPrintSignedUnsignedAndInFourHexDigits)
 {
-    sim::config().fixedReplies[17] = {17, 0x80, 0x00, 0x00, 0x01, 0x00, 0xAF, 1};
-    sim::config().fixedReplies[18] = {18, 0x80, 0x00, 0x00, 0x00, 0x00, 0x0A, 0x00, 0x0A};
+    // Every byte of every field differs, so each must come from its place, high byte first.
+    sim::config().fixedReplies[17] = {17, 0x80, 0x12, 0x34, 0x56, 0xAB, 0xCD, 1};
+    sim::config().fixedReplies[18] = {18, 0x89, 0xAB, 0xCD, 0xEF, 0x12, 0x34, 0x12, 0x34};
     sim::config().answerWritten = false;
-    const RunResult r = runFlasherCaptured({"fw"});
-    EXPECT_NE(r.out.find("\tSize = -2147483647 bytes CRC 00AF \r\n\tDevice says that this firmware is OK :) \r\n"),
+    RunResult r = runFlasherCaptured({"fw"});
+    EXPECT_NE(r.out.find("\tSize = -2146290602 bytes CRC ABCD \r\n\tDevice says that this firmware is OK :) \r\n"),
               std::string::npos);
-    EXPECT_NE(r.out.find("\tWhole size: 2147483648 bytes, signatured CRC: 000A\r\n\tCRC calculated inside the "
-                         "device: 000A \r\n"),
+    EXPECT_NE(r.out.find("\tWhole size: 2309737967 bytes, signatured CRC: 1234\r\n\tCRC calculated inside the "
+                         "device: 1234 \r\n"),
               std::string::npos);
     EXPECT_EQ(sim::log().restarts, 10u);  // sent without an answer to command 20
+    EXPECT_EQ(r.status, 0);
+
+    sim::reset();
+    sim::config().fixedReplies[17] = {17, 0x00, 0x00, 0x00, 0x01, 0x00, 0xAF, 0};
+    sim::config().fixedReplies[18] = {18, 0x00, 0x00, 0x00, 0x0A, 0x12, 0x34, 0x12, 0x35};
+    r = runFlasherCaptured({"fw"});
+    EXPECT_NE(r.out.find("\tSize = 1 bytes CRC 00AF \r\n\tDevice says that this firmware is WRONG :( \r\n"),
+              std::string::npos);
+    EXPECT_NE(r.out.find("\tWhole size: 10 bytes, signatured CRC: 1234\r\n\tCRC calculated inside the device: 1235 \r\n"
+                         "Something went wrong"),
+              std::string::npos);
+    EXPECT_EQ(sim::log().restarts, 0u);
+    EXPECT_EQ(r.status, 2);
+}
+
+TEST_F(Verification, RestartThatCannotBeSentIsNotASuccess)
+{
+    sim::config().faults = {{sim::Fault::WriteError, 0, 11, -1, -1, 10}};
+    RunResult r = runFlasherCaptured({"fw"});
+    EXPECT_TRUE(endsWith(r.out, "first boot may take longer). \r\n"
+                                "The restart request could not be sent: restart the instrument by hand.\r\n"));
+    EXPECT_EQ(sim::log().restarts, 0u);
+    EXPECT_EQ(r.status, 2);
+
+    sim::reset();
+    sim::config().faults = {{sim::Fault::WriteError, 0, 11, -1, -1, 9}};  // the tenth goes out
+    r = runFlasherCaptured({"fw"});
+    EXPECT_EQ(r.out.find("restart the instrument by hand"), std::string::npos);
+    EXPECT_EQ(sim::log().restarts, 1u);
     EXPECT_EQ(r.status, 0);
 }
 

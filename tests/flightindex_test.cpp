@@ -112,9 +112,14 @@ TEST_F(FlightIndex, SecondRunInTheSameMinuteUsesTheSameFolder)
     LogBuilder().point(t0).save();
     exportOnly();
     const std::string folder = exportFolder();
+    LogBuilder().point(t0 + 60).save();
     const RunResult again = exportOnly();
-    if (exportFolder() == folder && !platform::windows) {  // not across a minute's turn
-        EXPECT_NE(again.out.find("Directory already created " + folder + "\n"), std::string::npos);
+    if (listFolder(".").size() == 2) {  // not across a minute's turn
+        const std::string message = platform::windows ? "Directory created fail: File exists\n"
+                                                      : "Directory already created " + folder + "\n";
+        EXPECT_NE((platform::windows ? again.err : again.out).find(message), std::string::npos);
+        EXPECT_EQ(listFolder(folder).size(), 4u);  // both runs' files
+        EXPECT_EQ(again.status, 0);
     }
 }
 
