@@ -75,10 +75,13 @@ bool ReadFailureGuard::lost(int readResult)
     return false;
 }
 
+// What hidapi says about the last failure. Its libusb back end answers every
+// failure with one fixed sentence that tells nothing, taken as no answer.
 static const wchar_t* errorText(hid_device* device)
 {
     const wchar_t* text = hid_error(device);
-    return (text && *text) ? text : L"unknown error";
+    const bool says = text && *text && std::wcscmp(text, L"hid_error is not implemented yet") != 0;
+    return says ? text : L"unknown error";
 }
 
 void reportInstrumentLost(hid_device* device)

@@ -177,6 +177,12 @@ TEST_F(Identification, FlasherReportsAFailedWriteAndTriesAgain)
     EXPECT_NE(r.out.find("\r\n\nSend error: unknown error\n\r\n\r\nKestrix+ found"), std::string::npos) << r.out;
 
     sim::reset();
+    sim::config().errorText = L"hid_error is not implemented yet";  // hidapi's libusb back end, always
+    sim::config().faults = {{sim::Fault::WriteError, 1}};
+    r = runFlasherCaptured();
+    EXPECT_NE(r.out.find("\r\n\nSend error: unknown error\n"), std::string::npos) << r.out;
+
+    sim::reset();
     sim::config().errorText = L"pipe error";
     sim::config().faults = {{sim::Fault::WriteError, 1}};
     r = runFlasherCaptured();
