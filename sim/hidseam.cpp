@@ -125,6 +125,13 @@ int HID_API_EXPORT HID_API_CALL hid_write(hid_device*, const unsigned char* data
         ++log().numberedReports;  // the instrument uses unnumbered reports
     const Request req = asReceived(data, length);
     seam.lastCommand = req[0];
+    // The libusb back end sends what it is given; the instrument takes only
+    // whole reports. The Windows back end pads a short report itself.
+    const size_t sent = length - ((reportNumberAlwaysFirst || data[0] == 0) ? 1 : 0);
+    if (!reportNumberAlwaysFirst && sent != wire::reportBytes) {
+        log().requests.push_back(req);
+        return static_cast<int>(length);
+    }
     return receive(req, log().nowUs) ? static_cast<int>(length) : -1;
 }
 

@@ -246,6 +246,7 @@ Steering steerByScript()
         st.replacement = Bytes(script.begin() + static_cast<long>(from),
                                script.begin() + static_cast<long>(std::min(from + n, script.size())));
         at = from + n;
+        state().log.replacements.push_back(*st.replacement);
     }
     return st;
 }

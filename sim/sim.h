@@ -95,6 +95,7 @@ struct Log {
     bool openedWithSerial = false;
     std::map<uint16_t, std::array<uint8_t, 4096>> flash;  // pages written by command 15
     uint32_t restarts = 0;                                // command 11 received
+    std::vector<std::vector<uint8_t>> replacements;       // answers a byte source gave in place of the instrument's
     uint64_t nowUs = 0;                                   // the virtual clock
     uint64_t sleptUs = 0;
     uint32_t sleeps = 0;

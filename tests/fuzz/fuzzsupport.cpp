@@ -1,0 +1,50 @@
+#include "fuzzsupport.h"
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+namespace fuzz {
+namespace {
+std::filesystem::path parent;
+std::filesystem::path work;
+}  // namespace
+
+void enterWorkFolder()
+{
+    char pattern[] = "/tmp/kxfuzz-XXXXXX";
+    parent = mkdtemp(pattern);
+    work = parent / "work";
+    std::filesystem::create_directory(work);
+    std::filesystem::current_path(work);
+    std::freopen("/dev/null", "w", stdout);
+}
+
+void emptyWorkFolder()
+{
+    for (const auto& entry : std::filesystem::directory_iterator(work))
+        std::filesystem::remove_all(entry.path());
+}
+
+bool parentUntouched()
+{
+    for (const auto& entry : std::filesystem::directory_iterator(parent))
+        if (entry.path() != work)
+            return false;
+    return true;
+}
+
+std::string readFile(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void writeFile(const std::filesystem::path& path, const uint8_t* bytes, size_t size)
+{
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes), static_cast<std::streamsize>(size));
+}
+
+}  // namespace fuzz

@@ -1,0 +1,31 @@
+// What the fuzz targets share: a private working folder, emptied before
+// each input, and the programs' runs with their console output dropped.
+#pragma once
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+namespace fuzz {
+
+// Makes a fresh working folder inside a private parent folder and enters
+// it; standard output goes nowhere.
+void enterWorkFolder();
+// Removes everything in the working folder.
+void emptyWorkFolder();
+// Names in the working folder's parent other than the working folder: what a
+// run wrote outside the folder it was given.
+bool parentUntouched();
+std::string readFile(const std::filesystem::path& path);
+void writeFile(const std::filesystem::path& path, const uint8_t* bytes, size_t size);
+// Stops the fuzzer with a finding when `holds` is false.
+inline void require(bool holds, const char* what)
+{
+    if (!holds) {
+        std::fprintf(stderr, "broken: %s\n", what);
+        std::abort();
+    }
+}
+
+}  // namespace fuzz
