@@ -165,7 +165,8 @@ int HID_API_EXPORT HID_API_CALL hid_read_timeout(hid_device*, unsigned char* dat
     }
     advanceUs(waitUs);
     const size_t n = std::min(length, reply->bytes.size());
-    std::memcpy(data, reply->bytes.data(), n);
+    if (n > 0)
+        std::memcpy(data, reply->bytes.data(), n);
     dropReply();
     return static_cast<int>(n);
 }
