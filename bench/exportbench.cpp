@@ -15,7 +15,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -26,7 +25,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int rounds = 7;
+constexpr int rounds = 5;
 constexpr uint32_t start = 1714551120;  // 2024-05-01 08:12:00 UTC
 
 struct Timed {
@@ -76,55 +75,56 @@ double now()
     return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
-// Runs a program in `folder` with its output discarded; best time and peak memory.
-Timed runProgram(const std::vector<std::string>& args, const fs::path& folder, const std::function<void()>& before)
+// The helper (this program started with --run): runs one program in a
+// folder with its output discarded and prints its time and peak memory. As a
+// small process of its own it lets the peak be the program's alone, not the
+// benchmark's memory that a fork would share.
+int runOnce(char** argv)
 {
-    Timed best;
-    for (int i = 0; i < rounds; ++i) {
-        before();
-        const double t0 = now();
-        const pid_t child = fork();
-        if (child == 0) {
-            if (chdir(folder.c_str()) != 0 || !std::freopen("/dev/null", "w", stdout) ||
-                !std::freopen("/dev/null", "w", stderr))
-                _exit(127);
-            std::vector<char*> argv;
-            for (const std::string& a : args)
-                argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            execvp(argv[0], argv.data());
+    const double t0 = now();
+    const pid_t child = fork();
+    if (child == 0) {
+        if (chdir(argv[0]) != 0 || !std::freopen("/dev/null", "w", stdout) || !std::freopen("/dev/null", "w", stderr))
             _exit(127);
-        }
-        int status = 0;
-        rusage usage{};
-        wait4(child, &status, 0, &usage);
-        const double took = now() - t0;
-        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-            std::fprintf(stderr, "%s failed (status %d)\n", args[0].c_str(), status);
-            std::exit(1);
-        }
-        best.seconds = std::min(best.seconds, took);
-        best.peakKiB = std::max(best.peakKiB, usage.ru_maxrss);
+        execvp(argv[1], argv + 1);
+        _exit(127);
     }
-    return best;
+    int status = 0;
+    rusage usage{};
+    wait4(child, &status, 0, &usage);
+    std::printf("%.9f %ld\n", now() - t0, usage.ru_maxrss);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
 }
 
-// Creates and writes `files` (relative name and bytes) under `folder`, as plainly as it goes.
-Timed writePlainly(const std::vector<std::pair<std::string, std::string>>& files, const fs::path& folder)
+std::string self;
+
+// Runs a program in `folder` through the helper; its time and peak memory.
+Timed runProgram(const std::vector<std::string>& args, const fs::path& folder)
 {
-    Timed best;
-    for (int i = 0; i < rounds; ++i) {
-        fs::remove_all(folder);
-        const double t0 = now();
-        fs::create_directory(folder);
-        for (const auto& [name, bytes] : files) {
-            FILE* f = std::fopen((folder / name).c_str(), "wb");
-            std::fwrite(bytes.data(), 1, bytes.size(), f);
-            std::fclose(f);
-        }
-        best.seconds = std::min(best.seconds, now() - t0);
+    std::string command = "'" + self + "' --run '" + folder.string() + "'";
+    for (const std::string& a : args)
+        command += " '" + a + "'";
+    FILE* helper = popen(command.c_str(), "r");
+    Timed t;
+    const bool read = std::fscanf(helper, "%lf %ld", &t.seconds, &t.peakKiB) == 2;
+    if (pclose(helper) != 0 || !read) {
+        std::fprintf(stderr, "%s failed\n", args[0].c_str());
+        std::exit(1);
     }
-    return best;
+    return t;
+}
+
+// Creates and writes `files` (name and bytes) in a new `folder`, as plainly as it goes; seconds.
+double writePlainly(const std::vector<std::pair<std::string, std::string>>& files, const fs::path& folder)
+{
+    const double t0 = now();
+    fs::create_directory(folder);
+    for (const auto& [name, bytes] : files) {
+        FILE* f = std::fopen((folder / name).c_str(), "wb");
+        std::fwrite(bytes.data(), 1, bytes.size(), f);
+        std::fclose(f);
+    }
+    return now() - t0;
 }
 
 // The export folder a run left, as names and contents.
@@ -138,20 +138,30 @@ std::vector<std::pair<std::string, std::string>> exported(const fs::path& folder
     return files;
 }
 
-// The points of the CSV export as GPSBabel's universal CSV: latitude, longitude, altitude.
-std::string babelInput(const std::string& csv)
+// The points of the CSV export as GPSBabel's universal CSV, with what
+// GPSBabel can carry of them: position, height, speed, course and the time.
+std::string babelInput(const std::vector<std::pair<std::string, std::string>>& files)
 {
-    std::string out = "lat,lon,alt\n";
+    std::string csv;
+    for (const auto& f : files)
+        if (f.first.size() > 4 && f.first.compare(f.first.size() - 4, 4, ".csv") == 0)
+            csv = f.second;
+    std::string out = "lat,lon,alt,speed,course,date,time\n";
     std::istringstream rows(csv);
     std::string line;
+    std::string date;
     for (int n = 0; std::getline(rows, line); ++n) {
+        if (n == 0)
+            date = line.substr(0, 10);
         if (n < 2 || line.size() < 3)
             continue;
         std::vector<std::string> cell;
         std::istringstream fields(line);
         for (std::string c; std::getline(fields, c, ',');)
             cell.push_back(c);
-        out += cell[3] + "," + cell[2] + "," + cell[13].substr(0, cell[13].find('\r')) + "\n";
+        const double kmh = std::atof(cell[4].c_str());
+        out += cell[3] + "," + cell[2] + "," + cell[13].substr(0, cell[13].find('\r')) + "," +
+               std::to_string(kmh / 3.6) + "," + cell[6] + "," + date + "," + cell[1] + "\n";
     }
     return out;
 }
@@ -171,10 +181,49 @@ size_t totalBytes(const std::vector<std::pair<std::string, std::string>>& files)
     return n;
 }
 
+// One case: our export and its yardsticks, run in turn round after round so
+// that the machine's moods fall on all alike; the best round of each counts.
+struct Case {
+    Timed ours, plain, babel;
+    std::vector<std::pair<std::string, std::string>> files;
+};
+
+Case measure(const std::string& program, const fs::path& base, const std::vector<uint8_t>& log, bool withBabel)
+{
+    Case c;
+    const fs::path ours = base / "ours";
+    fs::create_directories(ours);
+    save(ours / "raw.dat", std::string(log.begin(), log.end()));
+    const Timed first = runProgram({program, "x"}, ours);
+    c.files = exported(ours);
+    if (withBabel)
+        save(base / "points.csv", babelInput(c.files));
+    for (int i = 0; i < rounds; ++i) {
+        clearExports(ours);
+        const Timed t = i ? runProgram({program, "x"}, ours) : first;
+        c.ours.seconds = std::min(c.ours.seconds, t.seconds);
+        c.ours.peakKiB = std::max(c.ours.peakKiB, t.peakKiB);
+        const fs::path plain = base / ("plain-" + std::to_string(i));
+        c.plain.seconds = std::min(c.plain.seconds, writePlainly(c.files, plain));
+        fs::remove_all(plain);
+        if (withBabel) {
+            const Timed b = runProgram({"gpsbabel", "-i", "unicsv", "-f", (base / "points.csv").string(), "-o", "kml",
+                                        "-F", (base / "babel.kml").string()},
+                                       base);
+            c.babel.seconds = std::min(c.babel.seconds, b.seconds);
+        }
+    }
+    clearExports(ours);
+    return c;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc > 3 && std::string(argv[1]) == "--run")
+        return runOnce(argv + 2);
+    self = fs::canonical("/proc/self/exe").string();
     const std::string program =
         argc > 1 ? argv[1] : (fs::canonical("/proc/self/exe").parent_path() / "kxlogreader").string();
     setenv("TZ", "Europe/Berlin", 0);
@@ -182,40 +231,20 @@ int main(int argc, char** argv)
     fs::create_directories(base);
 
     std::printf("| case | ours | against | ratio |\n|---|---|---|---|\n");
-    // One flight of 32,768 points.
-    const fs::path one = base / "one";
-    fs::create_directory(one);
-    const std::vector<uint8_t> log = pointLog(false);
-    save(one / "raw.dat", std::string(log.begin(), log.end()));
-    const Timed ours = runProgram({program, "x"}, one, [&] { clearExports(one); });
-    const auto files = exported(one);
-    const Timed plain = writePlainly(files, base / "plain");
-    std::string csv;
-    for (const auto& f : files)
-        if (f.first.size() > 4 && f.first.compare(f.first.size() - 4, 4, ".csv") == 0)
-            csv = f.second;
-    save(base / "points.csv", babelInput(csv));
-    const Timed babel = runProgram({"gpsbabel", "-i", "unicsv", "-f", (base / "points.csv").string(), "-o", "kml",
-                                    "-F", (base / "babel.kml").string()},
-                                   base, [] {});
+    std::fflush(stdout);
+    const Case one = measure(program, base / "one", pointLog(false), true);
     std::printf("| 1 MiB log, 1 flight, %zu bytes written | %.1f ms | GPSBabel CSV to KML %.1f ms | %.1fx faster |\n",
-                totalBytes(files), ours.seconds * 1e3, babel.seconds * 1e3, babel.seconds / ours.seconds);
-    std::printf("| same | %.1f ms | writing the same bytes %.2f ms | %.2fx the write |\n", ours.seconds * 1e3,
-                plain.seconds * 1e3, ours.seconds / plain.seconds);
-
-    // Every record a flight of its own.
-    const fs::path many = base / "many";
-    fs::create_directory(many);
-    const std::vector<uint8_t> apart = pointLog(true);
-    save(many / "raw.dat", std::string(apart.begin(), apart.end()));
-    const Timed oursMany = runProgram({program, "x"}, many, [&] { clearExports(many); });
-    const auto manyFiles = exported(many);
-    const Timed plainMany = writePlainly(manyFiles, base / "plain-many");
+                totalBytes(one.files), one.ours.seconds * 1e3, one.babel.seconds * 1e3,
+                one.babel.seconds / one.ours.seconds);
+    std::printf("| same | %.1f ms | writing the same bytes %.2f ms | %.2fx the write |\n", one.ours.seconds * 1e3,
+                one.plain.seconds * 1e3, one.ours.seconds / one.plain.seconds);
+    std::fflush(stdout);
+    const Case many = measure(program, base / "many", pointLog(true), false);
     std::printf("| 1 MiB log, %zu flights, %zu files | %.1f ms | creating and writing them %.1f ms | %.2fx |\n",
-                manyFiles.size() / 2, manyFiles.size(), oursMany.seconds * 1e3, plainMany.seconds * 1e3,
-                oursMany.seconds / plainMany.seconds);
-    std::printf("\npeak memory of kxlogreader: %.1f MiB (one flight), %.1f MiB (%zu flights)\n", ours.peakKiB / 1024.0,
-                oursMany.peakKiB / 1024.0, manyFiles.size() / 2);
+                many.files.size() / 2, many.files.size(), many.ours.seconds * 1e3, many.plain.seconds * 1e3,
+                many.ours.seconds / many.plain.seconds);
+    std::printf("\npeak memory of kxlogreader: %.1f MiB (one flight), %.1f MiB (%zu flights)\n",
+                one.ours.peakKiB / 1024.0, many.ours.peakKiB / 1024.0, many.files.size() / 2);
     fs::remove_all(base);
     return 0;
 }

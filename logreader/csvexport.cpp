@@ -2,10 +2,12 @@
 #include "exportfile.h"
 #include "logreader.h"
 #include "platform.h"
+#include "sampletexts.h"
+#include "textformat.h"
 
 namespace {
 
-constexpr const char* csvHeader =
+constexpr char csvHeader[] =
     "Time_from_start[s],Time,Lon,Lat,speed[km/h],AltitudeGPS [m],Course [deg],RPM,T1[*C],T2[*C],Tz[*C],Fuel[%],"
     "Vario[m/s],Altitude [m]\r\n";
 
@@ -19,20 +21,32 @@ bool startCsv(ExportFile& flight, uint32_t timestamp)
         return false;
     platform::formatLocal(timestamp, "%Y-%m-%d_%H:%M:%S points from Kestrix+\r\n", file_sig, sizeof file_sig);
     flight.put(file_sig);
-    flight.put(csvHeader);
+    flight.put(csvHeader, sizeof csvHeader - 1);
     return true;
 }
 
-void writeRow(ExportFile& flight, const MMdata& d, uint32_t timestamp, uint32_t start_time)
+// "%d,%s,%f,%f,%d,%d,%d,%d,%d,%d,%d,%d,%.2f,%d\r\n": seconds from the start,
+// time of day, longitude, latitude, then the sample's values.
+void writeRow(ExportFile& flight, std::size_t sample, MMdata& d, uint32_t timestamp, uint32_t start_time,
+              PositionHold& hold)
 {
-    char file_sig[180];
-    char data_string[500];
-    platform::formatLocal(timestamp, "%H:%M:%S", file_sig, sizeof file_sig);
-    snprintf(data_string, sizeof data_string, "%d,%s,%f,%f,%d,%d,%d,%d,%d,%d,%d,%d,%.2f,%d\r\n",
-             static_cast<int32_t>(timestamp - start_time), file_sig, static_cast<double>(d.lon),
-             static_cast<double>(d.lat), d.speed, d.AltitudeGPS, d.Course, d.RPM, d.T1, d.T2, d.Tz, d.Fuel,
-             static_cast<double>(d.Vario), d.Altitude);
-    flight.put(data_string);
+    using namespace text;
+    char* out = flight.room(1024);
+    out = percentD(out, static_cast<int32_t>(timestamp - start_time));
+    *out++ = ',';
+    out = sampletexts::clock(out, sample, timestamp);
+    *out++ = ',';
+    out = writePosition(out, sample, d, hold);
+    for (const int32_t value : {int32_t{d.speed}, int32_t{d.AltitudeGPS}, int32_t{d.Course}, int32_t{d.RPM},
+                                int32_t{d.T1}, int32_t{d.T2}, int32_t{d.Tz}, int32_t{d.Fuel}}) {
+        *out++ = ',';
+        out = percentD(out, value);
+    }
+    *out++ = ',';
+    out = percentPoint2F(out, d.Vario);
+    *out++ = ',';
+    out = percentD(out, d.Altitude);
+    flight.commit(literal(out, "\r\n"));
 }
 
 }  // namespace
@@ -43,7 +57,9 @@ int exportCSV(uint32_t start, uint32_t stop)
     bool started = false;
     bool failed = false;
     uint32_t start_time = 0;
+    std::size_t sample = 0;
     PositionHold hold;
+    sampletexts::startFlight(start, stop);
     const bool readOk = forEachPoint(start, stop, [&](const uint8_t* report, uint32_t timestamp) {
         if (!started) {
             started = true;
@@ -54,13 +70,12 @@ int exportCSV(uint32_t start, uint32_t stop)
             }
         }
         MMdata dataMM = decodePoint(report);
-        hold.apply(dataMM);
-        writeRow(flight, dataMM, timestamp, start_time);
+        writeRow(flight, sample++, dataMM, timestamp, start_time, hold);
         return true;
     });
     failed = failed || !readOk;
     if (flight.isOpen()) {
-        flight.put("\r\n");
+        flight.put("\r\n", 2);
         failed = !flight.close() || failed;
     }
     seekPastFlight(stop);

@@ -1,16 +1,35 @@
 // Shared parts of the KML and CSV exports.
 #include "exportfile.h"
 
+#include <array>
 #include <cerrno>
 #include <cstring>
 
 #include "logreader.h"
 #include "platform.h"
+#include "sampletexts.h"
+#include "textformat.h"
 
-void seekPastFlight(uint32_t stop)
+namespace {
+constexpr std::size_t bufferBytes = 256 * 1024;
+std::array<char, bufferBytes> shared;
+}  // namespace
+
+void seekPastFlight(uint32_t stop) { platform::seekTo(data, static_cast<uint32_t>(stop + recordSize)); }
+
+char* writePosition(char* out, std::size_t sample, MMdata& point, PositionHold& hold)
 {
-    platform::seekTo(data, static_cast<uint32_t>(stop + recordSize));
+    const bool fix = point.lat != 0.0f;
+    char* end = sampletexts::lonLat(out, sample, point);
+    hold.apply(point);
+    if (fix)
+        return end;
+    end = text::percentF(out, point.lon);
+    *end++ = ',';
+    return text::percentF(end, point.lat);
 }
+
+char* ExportFile::buffer() { return shared.data(); }
 
 bool ExportFile::create(const char* pathFormat, const char* name)
 {
@@ -20,25 +39,54 @@ bool ExportFile::create(const char* pathFormat, const char* name)
         return false;
     }
     file_ = std::fopen(full_res_, "wb");
-    if (!file_)
+    if (!file_) {
         fprintf(stderr, "Cannot create %s: %s\n", full_res_, std::strerror(errno));
-    return file_ != nullptr;
+        return false;
+    }
+    std::setvbuf(file_, nullptr, _IONBF, 0);  // the shared buffer is the only one
+    used_ = 0;
+    return true;
 }
 
-void ExportFile::put(const char* text)
+void ExportFile::flush()
 {
-    if (ok_ && std::fputs(text, file_) == EOF)
+    if (ok_ && used_ > 0 && std::fwrite(buffer(), 1, used_, file_) != used_) {
         ok_ = false;
+        error_ = errno;
+    }
+    used_ = 0;
 }
+
+char* ExportFile::room(std::size_t n)
+{
+    if (used_ + n > bufferBytes)
+        flush();
+    return buffer() + used_;
+}
+
+void ExportFile::put(const char* text, std::size_t n)
+{
+    while (n > 0) {
+        char* at = room(1);
+        const std::size_t part = std::min(n, bufferBytes - used_);
+        std::memcpy(at, text, part);
+        used_ += part;
+        text += part;
+        n -= part;
+    }
+}
+
+void ExportFile::put(const char* text) { put(text, std::strlen(text)); }
 
 bool ExportFile::close()
 {
-    const int saved = ok_ ? 0 : errno;
+    flush();
     const bool closed = std::fclose(file_) == 0;
+    if (ok_ && !closed)
+        error_ = errno;
     file_ = nullptr;
     if (ok_ && closed)
         return true;
-    fprintf(stderr, "Cannot write %s: %s. The file is incomplete.\n", full_res_,
-            std::strerror(ok_ ? errno : saved));
+    fprintf(stderr, "Cannot write %s: %s. The file is incomplete.\n", full_res_, std::strerror(error_));
     return false;
 }

@@ -3,6 +3,8 @@
 #include "exportfile.h"
 #include "logreader.h"
 #include "platform.h"
+#include "sampletexts.h"
+#include "textformat.h"
 
 namespace {
 
@@ -10,21 +12,18 @@ constexpr const char* kmlHead =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<kml xmlns=\"http://www.opengis.net/kml/2.2\">\r\n<Document>\r\n<name>";
 constexpr const char* titleFormat =
     "%Y-%m-%d_%H:%M:%S points from Kestrix+</name>\r\n<open>1</open><Folder><name>Points</name>\r\n";
-constexpr const char* placemarkFormat =
-    "<Placemark>\r\n\r\n<name>%s</name>\r\n<description>Speed:%d km/h\r\nAltitude: %d m\r\nCourse: %d \r\nRPM: %d\r\n"
-    "T1: %d *C\r\nT2: %d *C\r\nTz: %d *C\r\nFuel: %d\r\nSatelites: %d\r\nVario: %.2f\r\n</description>\r\n"
-    "<Point><extrude>1</extrude><tessellate>1</tessellate><altitudeMode>relativeToGround</altitudeMode>"
-    "<coordinates>%f,%f,%d</coordinates></Point>\r\n";
-constexpr const char* extendedFormat =
-    "<ExtendedData><Data name=\"RPM\"><value>%d</value></Data><Data name=\"T1\"><value>%d</value></Data>"
-    "<Data name=\"T2\"><value>%d</value></Data><Data name=\"Tout\"><value>%d</value></Data></ExtendedData>"
-    "</Placemark>\r\n\r\n\r\n";
 constexpr const char* trackHead =
     "<Placemark>\r\n<name>Track</name>\r\n<LineString><extrude>1</extrude><tessellate>1</tessellate>"
     "<altitudeMode>relativeToGround</altitudeMode><coordinates>\r\n";
 
-// Heights below the ground show at 1 m.
-int clampedAltitude(const MMdata& d) { return d.Altitude > 0 ? d.Altitude : 1; }
+// "%f,%f,%d": longitude, latitude and the height, which shows at 1 m when
+// below the ground.
+char* writeCoordinates(char* out, std::size_t sample, MMdata& d, PositionHold& hold)
+{
+    out = writePosition(out, sample, d, hold);
+    *out++ = ',';
+    return text::percentD(out, d.Altitude > 0 ? d.Altitude : 1);
+}
 
 bool startKml(ExportFile& flight, uint32_t timestamp)
 {
@@ -39,25 +38,39 @@ bool startKml(ExportFile& flight, uint32_t timestamp)
     return true;
 }
 
-void writePlacemark(ExportFile& flight, const MMdata& d, uint32_t timestamp)
+// A point placemark: the time of day as its name, the values in its
+// description, the position, and the engine and temperatures as data.
+void writePlacemark(ExportFile& flight, std::size_t sample, MMdata& d, uint32_t timestamp, PositionHold& hold)
 {
-    char file_sig[180];
-    char data_string[1500];
-    platform::formatLocal(timestamp, "%H:%M:%S", file_sig, sizeof file_sig);
-    snprintf(data_string, sizeof data_string, placemarkFormat, file_sig, d.speed, d.Altitude, d.Course, d.RPM, d.T1,
-             d.T2, d.Tz, d.Fuel, d.Satelites, static_cast<double>(d.Vario), static_cast<double>(d.lon),
-             static_cast<double>(d.lat), clampedAltitude(d));
-    flight.put(data_string);
-    snprintf(data_string, sizeof data_string, extendedFormat, d.RPM, d.T1, d.T2, d.Tz);
-    flight.put(data_string);
+    using namespace text;
+    char* out = flight.room(2048);
+    out = literal(out, "<Placemark>\r\n\r\n<name>");
+    out = sampletexts::clock(out, sample, timestamp);
+    out = percentD(literal(out, "</name>\r\n<description>Speed:"), d.speed);
+    out = percentD(literal(out, " km/h\r\nAltitude: "), d.Altitude);
+    out = percentD(literal(out, " m\r\nCourse: "), d.Course);
+    out = percentD(literal(out, " \r\nRPM: "), d.RPM);
+    out = percentD(literal(out, "\r\nT1: "), d.T1);
+    out = percentD(literal(out, " *C\r\nT2: "), d.T2);
+    out = percentD(literal(out, " *C\r\nTz: "), d.Tz);
+    out = percentD(literal(out, " *C\r\nFuel: "), d.Fuel);
+    out = percentD(literal(out, "\r\nSatelites: "), d.Satelites);
+    out = percentPoint2F(literal(out, "\r\nVario: "), d.Vario);
+    out = literal(out, "\r\n</description>\r\n<Point><extrude>1</extrude><tessellate>1</tessellate>"
+                       "<altitudeMode>relativeToGround</altitudeMode><coordinates>");
+    out = writeCoordinates(out, sample, d, hold);
+    out = percentD(literal(out, "</coordinates></Point>\r\n<ExtendedData><Data name=\"RPM\"><value>"), d.RPM);
+    out = percentD(literal(out, "</value></Data><Data name=\"T1\"><value>"), d.T1);
+    out = percentD(literal(out, "</value></Data><Data name=\"T2\"><value>"), d.T2);
+    out = percentD(literal(out, "</value></Data><Data name=\"Tout\"><value>"), d.Tz);
+    flight.commit(literal(out, "</value></Data></ExtendedData></Placemark>\r\n\r\n\r\n"));
 }
 
-void writeTrackPoint(ExportFile& flight, const MMdata& d)
+void writeTrackPoint(ExportFile& flight, std::size_t sample, MMdata& d, PositionHold& hold)
 {
-    char data_string[1500];
-    snprintf(data_string, sizeof data_string, "%f,%f,%d ", static_cast<double>(d.lon), static_cast<double>(d.lat),
-             clampedAltitude(d));
-    flight.put(data_string);
+    char* out = writeCoordinates(flight.room(256), sample, d, hold);
+    *out++ = ' ';
+    flight.commit(out);
 }
 
 }  // namespace
@@ -65,40 +78,32 @@ void writeTrackPoint(ExportFile& flight, const MMdata& d)
 int exportPoints(uint32_t start, uint32_t stop)
 {
     ExportFile flight;
-    int start_file = 0;  // 0 no file, 1 writing the points, 2 writing the track
     bool failed = false;
-    PositionHold hold;   // carried from the first pass into the second
+    PositionHold hold;  // carried from the placemarks into the track
+    sampletexts::startFlight(start, stop);
+    std::size_t sample = 0;
     const bool readOk = forEachPoint(start, stop, [&](const uint8_t* report, uint32_t timestamp) {
-        if (start_file == 0) {
-            start_file = 1;
-            if (!startKml(flight, timestamp)) {
-                printf("Error when creating file \r\n");
-                failed = true;
-                return false;
-            }
+        if (sample == 0 && !startKml(flight, timestamp)) {
+            printf("Error when creating file \r\n");
+            failed = true;
+            return false;
         }
         MMdata dataMM = decodePoint(report);
-        hold.apply(dataMM);
-        writePlacemark(flight, dataMM, timestamp);
+        writePlacemark(flight, sample++, dataMM, timestamp, hold);
         return true;
     });
     failed = failed || !readOk;
-    if (start_file == 1 && !failed) {
+    if (sample > 0 && !failed) {
         flight.put("</Folder>\r\n");
-        const bool trackReadOk = forEachPoint(start, stop, [&](const uint8_t* report, uint32_t) {
-            if (start_file == 1) {
-                start_file = 2;
-                flight.put(trackHead);
-            }
+        flight.put(trackHead);
+        std::size_t point = 0;
+        failed = !forEachPoint(start, stop, [&](const uint8_t* report, uint32_t) {
             MMdata dataMM = decodePoint(report);
-            hold.apply(dataMM);
-            writeTrackPoint(flight, dataMM);
+            writeTrackPoint(flight, point++, dataMM, hold);
             return true;
         });
-        failed = !trackReadOk;
-    }
-    if (start_file == 2)
         flight.put("\r\n</coordinates></LineString></Placemark>");
+    }
     if (flight.isOpen()) {
         flight.put("</Document></kml>\r\n");
         failed = !flight.close() || failed;

@@ -8,6 +8,7 @@
 #include "logreader.h"
 #include "platform.h"
 #include "record.h"
+#include "sampletexts.h"
 
 namespace {
 
@@ -53,6 +54,7 @@ bool openLog()
     data = platform::openRegularFile(rawFileName, "rb", reason);
     window.start = window.length = 0;
     window.atEnd = window.failed = false;
+    sampletexts::forget();
     if (!data)
         fprintf(stderr, "Cannot read \"raw.dat\" in the working folder: %s. Nothing to export.\n", reason);
     return data != nullptr;
