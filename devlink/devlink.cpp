@@ -108,7 +108,7 @@ hid_device* openInstrument(Program who)
 
 void printOpenFailureHint(Program who)
 {
-    printf(platform::openFailureHint, who == Program::LogReader ? "kxlogreader" : "kxflash");
+    platform::printOpenFailureHint(who == Program::LogReader ? "kxlogreader" : "kxflash");
 }
 
 bool identifyInstrument(hid_device* device, Program who)

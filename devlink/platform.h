@@ -43,8 +43,9 @@ constexpr const char* csvNameFormat = "%Y-%m-%d_%H-%M-%S.csv";
 constexpr const char* dirCreatedFormat = "Directory created: %s\n";
 // Windows makes the folder at once; an existing one is a failure of _mkdir.
 constexpr bool testFolderFirst = false;
-// What to tell the user after "Failed to open device!" (the program's name fills in).
-constexpr const char* openFailureHint = "";
+// What to tell the user after "Failed to open device!": nothing here, where
+// a HID device needs no permission of its own.
+inline void printOpenFailureHint(const char*) {}
 
 inline bool localTime(std::time_t t, std::tm* out) { return localtime_s(out, &t) == 0; }
 inline int makeFolder(const char* name) { return _mkdir(name); }
@@ -88,9 +89,14 @@ constexpr const char* kmlPathFormat = "%s/%s";
 constexpr const char* csvNameFormat = "%Y-%m-%d_%H:%M:%S.csv";
 constexpr const char* dirCreatedFormat = "Directory created : %s\n";
 constexpr bool testFolderFirst = true;
-constexpr const char* openFailureHint =
-    "The instrument is there but may not be yours to open: install the udev rule 70-kxplus.rules "
-    "(see man %s), unplug and plug it in again, or run as root.\n";
+// What to tell the user after "Failed to open device!": most likely the
+// permission that the udev rule gives; `program` names the manual page.
+inline void printOpenFailureHint(const char* program)
+{
+    printf("The instrument is there but may not be yours to open: install the udev rule 70-kxplus.rules "
+           "(see man %s), unplug and plug it in again, or run as root.\n",
+           program);
+}
 
 inline bool localTime(std::time_t t, std::tm* out) { return localtime_r(&t, out) != nullptr; }
 inline int makeFolder(const char* name) { return mkdir(name, 0755); }
