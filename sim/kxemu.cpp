@@ -1,0 +1,96 @@
+// Runs a program with the simulated instrument attached as a USB device:
+// umockdev fakes sysfs, udev and /dev for it, and the instrument answers the
+// usbfs ioctls that libusb makes. The program is unmodified: the real
+// kxlogreader or kxflash with the real hidapi and libusb. The instrument
+// reads the same KXSIM_* settings as the -sim programs; KXEMU_COUNT=2
+// attaches a second instrument, and KXEMU_REPORT=FILE receives what the
+// instrument saw.
+//   kxemu PROGRAM [ARGS...]       the exit status is the program's
+#include <sys/wait.h>
+#include <umockdev.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+
+#include "instrument.h"
+#include "usbfs.h"
+
+namespace {
+
+struct Run {
+    GMainLoop* loop = nullptr;
+    int status = 1;
+};
+
+void childEnded(GPid, gint how, gpointer data)
+{
+    Run& run = *static_cast<Run*>(data);
+    run.status = WIFEXITED(how) ? WEXITSTATUS(how) : 128 + WTERMSIG(how);
+    g_main_loop_quit(run.loop);
+}
+
+// What the instrument saw, for the tests: requests by command, restarts,
+// and the instrument each request went to.
+void writeReport(const char* path)
+{
+    FILE* f = std::fopen(path, "w");
+    if (!f)
+        return;
+    std::map<int, int> byCommand;
+    for (const auto& r : sim::log().requests)
+        ++byCommand[r[0]];
+    std::fprintf(f, "requests %zu\nrestarts %u\n", sim::log().requests.size(), sim::log().restarts);
+    for (const auto& [command, n] : byCommand)
+        std::fprintf(f, "command %d %d\n", command, n);
+    for (const std::string& serial : sim::usbfs::instrumentsUsed())
+        std::fprintf(f, "used %s\n", serial.c_str());
+    std::fclose(f);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: kxemu PROGRAM [ARGS...]\n");
+        return 2;
+    }
+    sim::ensureConfigured();  // the KXSIM_* settings
+    // The emulation runs on the real clock: the quick answers come at once,
+    // so that a full download of 32,768 parts takes seconds, not minutes.
+    for (const uint8_t quick : {sim::wire::command::identify, sim::wire::command::readLog, sim::wire::command::writeFlash})
+        sim::config().answerUs[quick] = 0;
+    UMockdevTestbed* testbed = umockdev_testbed_new();
+    const char* count = std::getenv("KXEMU_COUNT");
+    const int instruments = sim::config().present ? (count && std::strcmp(count, "2") == 0 ? 2 : 1) : 0;
+    for (int i = 1; i <= instruments; ++i)
+        if (!sim::usbfs::addInstrument(testbed, i, "KX000" + std::to_string(i)))
+            return 2;
+
+    // The program sees the testbed through the preload library.
+    const char* preload = std::getenv("LD_PRELOAD");
+    const std::string libraries = std::string("libumockdev-preload.so.0") + (preload ? std::string(":") + preload : "");
+    g_setenv("LD_PRELOAD", libraries.c_str(), TRUE);
+    Run run;
+    run.loop = g_main_loop_new(nullptr, FALSE);
+    GPid child = 0;
+    GError* error = nullptr;
+    if (!g_spawn_async(nullptr, argv + 1, nullptr,
+                       static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD |
+                                                G_SPAWN_CHILD_INHERITS_STDIN),
+                       nullptr, nullptr, &child, &error)) {
+        std::fprintf(stderr, "kxemu: cannot start %s: %s\n", argv[1], error->message);
+        return 2;
+    }
+    g_child_watch_add(child, childEnded, &run);
+    g_main_loop_run(run.loop);
+    sim::deviceClosed();  // KXSIM_FLASH_OUT
+    if (const char* report = std::getenv("KXEMU_REPORT"))
+        writeReport(report);
+    g_object_unref(testbed);
+    return run.status;
+}

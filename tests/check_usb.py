@@ -1,0 +1,147 @@
+#!/usr/bin/env python3
+"""The shipped programs (real hidapi and libusb) against the simulated
+instrument emulated as a USB device (build/kxemu, umockdev at the usbfs
+level). Each run is bounded in time; each case runs in an empty folder.
+
+What the real stack does that the link seam does not, and the programs
+handle: hidapi's libusb back end answers every failure with the sentence
+"hid_error is not implemented yet" (shown as "unknown error"); a failed IN
+transfer is resubmitted and the read returns 0 after its timeout, never -1,
+so such a read is repeated like a timeout; -1 comes only once the device is
+gone, and then at once for every read.
+
+usage: check_usb.py BUILD_FOLDER
+"""
+import os
+import re
+import subprocess
+import sys
+import tempfile
+
+build = os.path.abspath(sys.argv[1])
+failures = []
+
+
+def run(folder, program, args=(), env=None, emulated=True, timeout=180):
+    command = [os.path.join(build, program), *args]
+    if emulated:
+        command.insert(0, os.path.join(build, "kxemu"))
+    full_env = dict(os.environ, TZ="UTC", **(env or {}))
+    full_env.setdefault("ASAN_OPTIONS", "verify_asan_link_order=0")
+    try:
+        done = subprocess.run(command, cwd=folder, env=full_env, stdin=subprocess.DEVNULL,
+                              capture_output=True, timeout=timeout)
+    except subprocess.TimeoutExpired:
+        return None, b"", b""
+    return done.returncode, done.stdout, done.stderr
+
+
+def expect(what, actual, wanted):
+    if actual != wanted:
+        shown = lambda v: v if not isinstance(v, bytes) or len(v) < 400 else v[:200] + b"..." + v[-200:]
+        failures.append(f"{what}: got {shown(actual)!r}, wanted {shown(wanted)!r}")
+
+
+def report(folder):
+    seen = {"used": []}
+    with open(os.path.join(folder, "report.txt")) as f:
+        for line in f:
+            key, *value = line.split()
+            if key == "used":
+                seen["used"].append(value[0])
+            elif key == "command":
+                seen[f"command {value[0]}"] = int(value[1])
+            else:
+                seen[key] = int(value[0])
+    return seen
+
+
+def same_minute_free(text):
+    """The console output without the export folder's name, which is the time of the run."""
+    return re.sub(rb"Directory (created :|already created) \S+", b"Directory", text)
+
+
+def download_and_export():
+    # A log of our own, and every fault that is repeated away, in one download.
+    log = bytes((i * 7 + i // 4096) & 0xFF for i in range(300 * 1024))
+    faults = "crc@300:5x3,timeout@301:0,wrongecho@302:7,readerror@303:9,late@304:0,short@305:1,wrongcode@306:2"
+    outputs = {}
+    for emulated in (True, False):
+        with tempfile.TemporaryDirectory() as d:
+            with open(os.path.join(d, "served.bin"), "wb") as f:
+                f.write(log)
+            env = {"KXSIM_LOG": "served.bin", "KXSIM_FAULTS": faults, "KXEMU_REPORT": "report.txt"}
+            program = "kxlogreader" if emulated else "kxlogreader-sim"
+            status, out, err = run(d, program, env=env, emulated=emulated)
+            outputs[emulated] = same_minute_free(out)
+            expect(f"download status ({program})", status, 0)
+            if emulated:
+                with open(os.path.join(d, "raw.dat"), "rb") as f:
+                    raw = f.read()
+                expect("raw.dat is the served log", raw == log + b"\xff" * ((1 << 20) - len(log)), True)
+                seen = report(d)
+                expect("one identification, then the download", (seen["command 2"], seen["command 14"] >= 32768),
+                       (1, True))
+                expect("export folder made", len([e for e in os.scandir(d) if e.is_dir()]), 1)
+    expect("the console shows the same as with the link seam", outputs[True], outputs[False])
+
+
+def removal_during_download():
+    with tempfile.TemporaryDirectory() as d:
+        status, out, err = run(d, "kxlogreader", env={"KXSIM_REMOVE_AT": "700"})
+        expect("pulled out: status", status, 1)
+        size = os.path.getsize(os.path.join(d, "raw.dat"))
+        expect("pulled out: whole pages kept", (size % 4096, size // 4096), (0, 5))
+        expect("pulled out: the message", b"The instrument stopped answering: reading from it failed 5 times in a row "
+               b"(unknown error)" in out, True)
+        expect("pulled out: no export", b"Reading data" in out, False)
+
+
+def flashing():
+    with tempfile.TemporaryDirectory() as d:
+        run(d, "kxsim-firmware", ["KX_1.05a_3F2C.qln", "20000", "6000"], emulated=False)
+        status, out, err = run(d, "kxflash", env={"KXSIM_FLASH_OUT": "flash.bin", "KXEMU_REPORT": "report.txt"})
+        expect("flashing: status", status, 0)
+        with open(os.path.join(d, "KX_1.05a_3F2C.qln"), "rb") as f:
+            firmware = f.read()
+        with open(os.path.join(d, "flash.bin"), "rb") as f:
+            flash = f.read()
+        expect("flashing: firmware area as in the file", flash[:20000] == firmware[:20000], True)
+        expect("flashing: graphics area as in the file", flash[128 * 4096:len(firmware)] == firmware[128 * 4096:], True)
+        expect("flashing: restarted", report(d)["restarts"], 10)
+        expect("flashing: consistent", b"Firmware and Graphics data are consistent :)" in out, True)
+
+        status, out, err = run(d, "kxflash", env={"KXSIM_FAULTS": "crc@3455:3", "KXEMU_REPORT": "report.txt"})
+        expect("refused part: status", status, 2)
+        expect("refused part: the line", re.search(rb"Transmission fail Page:3455, Part:3, calculatedCRC:[0-9A-F]{2}, "
+                                                   rb"ReceivedCRC:[0-9A-F]{2}\r\n\r\n$", out) is not None, True)
+        expect("refused part: no verification", "command 17" in report(d), False)
+
+        status, out, err = run(d, "kxflash", env={"KXSIM_INTEGRITY": "mismatch", "KXEMU_REPORT": "report.txt"})
+        expect("verification fails: status", status, 2)
+        expect("verification fails: the line", out.endswith(
+            b"Something went wrong - Graphics data aren't consistent with firmware\r\n"), True)
+        expect("verification fails: no restart", report(d)["restarts"], 0)
+
+
+def no_instrument_and_two():
+    with tempfile.TemporaryDirectory() as d:
+        status, out, err = run(d, "kxflash", env={"KXSIM_ABSENT": "1"})
+        expect("no instrument: kxflash", (status, out.endswith(b"Quellon device not found!\r\n")), (2, True))
+        status, out, err = run(d, "kxlogreader", env={"KXSIM_ABSENT": "1"})
+        expect("no instrument: kxlogreader", b"Device not found \r\nReading data \r\n" in out, True)
+        # Both programs open the first instrument that hidapi lists, one of the two.
+        status, out, err = run(d, "kxflash", env={"KXEMU_COUNT": "2", "KXSIM_HW": "1.7", "KXEMU_REPORT": "report.txt"})
+        flasher_used = report(d)["used"]
+        expect("two instruments: kxflash talks to one", (len(flasher_used), b"Kestrix+ found" in out), (1, True))
+        status, out, err = run(d, "kxlogreader", env={"KXEMU_COUNT": "2", "KXSIM_REMOVE_AT": "3",
+                                                      "KXEMU_REPORT": "report.txt"})
+        expect("two instruments: kxlogreader talks to the same", report(d)["used"], flasher_used)
+
+
+for case in (flashing, no_instrument_and_two, removal_during_download, download_and_export):
+    case()
+for f in failures:
+    print("FAILED:", f)
+print(f"{'all' if not failures else 'not all'} runs over the emulated USB instrument ended as expected")
+sys.exit(1 if failures else 0)
