@@ -85,6 +85,21 @@ TEST_F(FlightIndex, EveryPointIsExportedOnceWithItsFlightWhateverLiesBetween)
               std::string::npos);
 }
 
+TEST_F(FlightIndex, LogLargerThanOneReadIsExportedWhole)
+{
+    // "raw.dat" is read a mebibyte at a time: a flight across that boundary,
+    // and one after it, come out whole.
+    LogBuilder log;
+    while (log.bytes.size() < (1u << 20) - 64)
+        log.other(3, t0);
+    log.point(t0).point(t0 + 1).point(t0 + 2).point(t0 + 3).point(t0 + 5000).save();
+    const RunResult r = exportOnly();
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(csvRows(exportName(t0, platform::csvNameFormat)).size(), 4u);
+    EXPECT_EQ(csvRows(exportName(t0 + 5000, platform::csvNameFormat)).size(), 1u);
+    EXPECT_NE(r.out.find("1.Flight betwen 2024-05-01 10:20:30 and 2024-05-01 10:20:33 \r\n Len: 3 s."), std::string::npos);
+}
+
 TEST_F(FlightIndex, SingleAndBackwardFlightsShowSeconds)
 {
     LogBuilder().point(t0).point(t0 + 1000).point(t0 + 990).save();

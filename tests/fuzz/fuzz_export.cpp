@@ -41,13 +41,6 @@ void checkExports()
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
-    fuzz::enterWorkFolder();
-    setenv("TZ", "UTC0", 1);
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size)
 {
     fuzz::emptyWorkFolder();

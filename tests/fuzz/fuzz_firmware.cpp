@@ -40,12 +40,6 @@ Layout split(const uint8_t* bytes, size_t size)
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
-    fuzz::enterWorkFolder();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size)
 {
     fuzz::emptyWorkFolder();

@@ -48,3 +48,11 @@ void writeFile(const std::filesystem::path& path, const uint8_t* bytes, size_t s
 }
 
 }  // namespace fuzz
+
+// Every target works in a folder of its own, in UTC.
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    setenv("TZ", "UTC0", 1);
+    fuzz::enterWorkFolder();
+    return 0;
+}

@@ -1,5 +1,6 @@
-// What the fuzz targets share: a private working folder, emptied before
-// each input, and the programs' runs with their console output dropped.
+// What the fuzz targets share: a private working folder (entered by the
+// LLVMFuzzerInitialize that every target links from here), emptied before
+// each input, with the programs' console output dropped.
 #pragma once
 
 #include <cstdint>
