@@ -4,6 +4,11 @@
 #include <filesystem>
 #include <tuple>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include "flasher.h"
 #include "platform.h"
 #include "sim.h"
@@ -169,6 +174,34 @@ TEST_F(Flasher, FileFromTheCommandLineOrTheDefaultName)
     EXPECT_NE(r.out.find("Firmware to upgrade device = firmware.qln\r\nError opening firmware file\r\n"), std::string::npos)
         << r.out;
     EXPECT_EQ(r.status, 2);
+}
+
+#ifndef _WIN32
+// The flasher run by a user who may write into the working folder but not
+// list it (root is made an ordinary user first, or it could list anything).
+RunResult flasherInUnlistableFolder(const std::vector<std::string>& args)
+{
+    if (geteuid() == 0 && setuid(65534) != 0)
+        return {};
+    return runFlasherCaptured(args);
+}
+#endif
+
+TEST_F(Flasher, WorkingFolderThatCannotBeListedFallsBackToTheDefaultName)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "folder permissions are tried on Linux";
+#else
+    writeFile("KX_1.05a_3F2C.qln", image(1000, 5000));
+    chmod(".", 0333);  // write and enter, but not list
+    const RunResult r = runWithDeadline(flasherInUnlistableFolder, {});
+    chmod(".", 0755);
+    EXPECT_EQ(r.err.find("Nie można otworzyć katalogu: Permission denied\n"), 0u) << r.err;
+    EXPECT_NE(r.out.find("Kestrix+ Found \r\nFirmware to upgrade device = firmware.qln\r\nError opening firmware file\r\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(r.status, 2);
+#endif
 }
 
 TEST_F(Flasher, NothingIsFlashedFromAFolderOrAPipe)
