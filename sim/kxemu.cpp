@@ -6,10 +6,12 @@
 // attaches a second instrument, and KXEMU_REPORT=FILE receives what the
 // instrument saw.
 //   kxemu PROGRAM [ARGS...]       the exit status is the program's
+#include <glib-unix.h>
 #include <sys/wait.h>
 #include <umockdev.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,12 +25,26 @@ namespace {
 
 struct Run {
     GMainLoop* loop = nullptr;
+    GPid child = 0;
     int status = 1;
 };
+
+// Stopped from outside (a test's time limit, Ctrl-C): the program is
+// stopped too, and the testbed's temporary folder still removed.
+gboolean stopped(gpointer data)
+{
+    Run& run = *static_cast<Run*>(data);
+    if (run.child > 0)
+        kill(run.child, SIGTERM);
+    run.status = 128 + SIGTERM;
+    g_main_loop_quit(run.loop);
+    return G_SOURCE_REMOVE;
+}
 
 void childEnded(GPid, gint how, gpointer data)
 {
     Run& run = *static_cast<Run*>(data);
+    run.child = 0;
     run.status = WIFEXITED(how) ? WEXITSTATUS(how) : 128 + WTERMSIG(how);
     g_main_loop_quit(run.loop);
 }
@@ -77,16 +93,18 @@ int main(int argc, char** argv)
     g_setenv("LD_PRELOAD", libraries.c_str(), TRUE);
     Run run;
     run.loop = g_main_loop_new(nullptr, FALSE);
-    GPid child = 0;
     GError* error = nullptr;
     if (!g_spawn_async(nullptr, argv + 1, nullptr,
                        static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD |
                                                 G_SPAWN_CHILD_INHERITS_STDIN),
-                       nullptr, nullptr, &child, &error)) {
+                       nullptr, nullptr, &run.child, &error)) {
         std::fprintf(stderr, "kxemu: cannot start %s: %s\n", argv[1], error->message);
+        g_object_unref(testbed);
         return 2;
     }
-    g_child_watch_add(child, childEnded, &run);
+    g_child_watch_add(run.child, childEnded, &run);
+    g_unix_signal_add(SIGTERM, stopped, &run);
+    g_unix_signal_add(SIGINT, stopped, &run);
     g_main_loop_run(run.loop);
     sim::deviceClosed();  // KXSIM_FLASH_OUT
     if (const char* report = std::getenv("KXEMU_REPORT"))

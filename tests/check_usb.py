@@ -31,12 +31,20 @@ def run(folder, program, args=(), env=None, emulated=True, timeout=180):
     # runtime first, and GLib's lasting allocations are no leaks of ours.
     asan = full_env.get("ASAN_OPTIONS", "")
     full_env["ASAN_OPTIONS"] = ":".join(o for o in (asan, "verify_asan_link_order=0", "detect_leaks=0") if o)
+    process = subprocess.Popen(command, cwd=folder, env=full_env, stdin=subprocess.DEVNULL,
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     try:
-        done = subprocess.run(command, cwd=folder, env=full_env, stdin=subprocess.DEVNULL,
-                              capture_output=True, timeout=timeout)
+        out, err = process.communicate(timeout=timeout)
     except subprocess.TimeoutExpired:
-        return None, b"", b""
-    return done.returncode, done.stdout, done.stderr
+        # kxemu stops the program and removes its testbed folder when told to stop.
+        process.terminate()
+        try:
+            out, err = process.communicate(timeout=10)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            out, err = process.communicate()
+        return None, out, err
+    return process.returncode, out, err
 
 
 def expect(what, actual, wanted):
