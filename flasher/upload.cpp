@@ -3,6 +3,7 @@
 // Each 32-byte part is acknowledged with the CRC-8 of the part and the running
 // CRC-8 of its page; the first part that is not acknowledged ends the upload.
 // Past the firmware (and one page more) the upload jumps to the graphics area.
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -36,7 +37,8 @@ uint32_t readLe32(FILE* f, long offset)
 {
     uint8_t b[4] = {};
     std::fseek(f, offset, SEEK_SET);
-    std::fread(b, 1, sizeof b, f);  // bytes past the end of a short file stay 0
+    const std::size_t got = std::fread(b, 1, sizeof b, f);
+    std::fill(b + got, b + sizeof b, 0);  // past the end of a short file: 0 (a read error shows at the first part)
     return b[0] | b[1] << 8 | b[2] << 16 | static_cast<uint32_t>(b[3]) << 24;
 }
 

@@ -134,9 +134,9 @@ bool loadLog(const char* path)
         return false;
     std::vector<uint8_t>& mem = config().logMemory;
     mem.assign(logBytes, 0xFF);
-    std::fread(mem.data(), 1, mem.size(), f);
+    const bool read = std::fread(mem.data(), 1, mem.size(), f) == mem.size() || !std::ferror(f);
     std::fclose(f);
-    return true;
+    return read;
 }
 
 void putLe(uint8_t* p, unsigned long v, int bytes)
