@@ -1,6 +1,7 @@
 // Shared parts of the KML and CSV exports.
 #include "exportfile.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>

@@ -1,6 +1,6 @@
-// What the KML and CSV exports share: walking a flight's records, the local
-// time of a record, and an output file with a buffer of its own that
-// remembers whether every write went through.
+// What the KML and CSV exports share: walking a flight's records, the
+// position text of a sample after the position hold, and an output file with
+// a buffer of its own that remembers whether every write went through.
 #pragma once
 
 #include <cstddef>
