@@ -16,12 +16,12 @@ constexpr std::size_t clockBytes = 8;
 constexpr std::size_t arenaBytes = maxSamples * 2 * 24;
 
 struct Store {
-    uint32_t start = 1, stop = 0;  // the flight stored; none at first
+    uint32_t start = 1, stop = 0;  // the flight stored; (1, 0) is none
     std::size_t clocks = 0;        // samples whose clock text is stored
     std::size_t positions = 0;     // samples whose position text is stored
     std::array<uint8_t, maxSamples> clockLength;
     std::array<char, maxSamples * clockBytes> clockText;
-    std::array<uint32_t, maxSamples + 1> positionAt;  // where each position text starts in the arena
+    std::array<uint32_t, maxSamples + 1> positionAt{};  // where each position text starts in the arena (the first at 0)
     std::array<char, arenaBytes> arena;
 };
 
@@ -64,24 +64,26 @@ bool localFields(uint32_t time, std::tm& out)
     return true;
 }
 
+// Makes the store hold the flight from `start` to `stop`, with no texts yet.
+void storeFlight(uint32_t start, uint32_t stop)
+{
+    store.start = start;
+    store.stop = stop;
+    store.clocks = store.positions = 0;
+}
+
 }  // namespace
 
 void forget()
 {
     minute.known = false;
-    store.start = 1;
-    store.stop = 0;
-    store.clocks = store.positions = 0;
+    storeFlight(1, 0);
 }
 
 void startFlight(uint32_t start, uint32_t stop)
 {
-    if (start == store.start && stop == store.stop)
-        return;
-    forget();
-    store.start = start;
-    store.stop = stop;
-    store.positionAt[0] = 0;
+    if (start != store.start || stop != store.stop)
+        storeFlight(start, stop);
 }
 
 char* clock(char* out, std::size_t sample, uint32_t time)

@@ -40,9 +40,12 @@ Seam seam;
 
 void advanceUs(uint64_t us) { log().nowUs += us; }
 
+// How many leading bytes of a write are the report number, not sent on.
+size_t reportNumberBytes(const unsigned char* data) { return (reportNumberAlwaysFirst || data[0] == 0) ? 1 : 0; }
+
 Request asReceived(const unsigned char* data, size_t length)
 {
-    const size_t from = (reportNumberAlwaysFirst || data[0] == 0) ? 1 : 0;
+    const size_t from = reportNumberBytes(data);
     Request req{};
     for (size_t i = from; i < length && i - from < req.size(); ++i)
         req[i - from] = data[i];
@@ -127,7 +130,7 @@ int HID_API_EXPORT HID_API_CALL hid_write(hid_device*, const unsigned char* data
     seam.lastCommand = req[0];
     // The libusb back end sends what it is given; the instrument takes only
     // whole reports. The Windows back end pads a short report itself.
-    const size_t sent = length - ((reportNumberAlwaysFirst || data[0] == 0) ? 1 : 0);
+    const size_t sent = length - reportNumberBytes(data);
     if (!reportNumberAlwaysFirst && sent != wire::reportBytes) {
         log().requests.push_back(req);
         return static_cast<int>(length);

@@ -132,10 +132,6 @@ void answerOut(Device& d, Urb& u)
         return;
     }
     const bool arrived = receive(req, static_cast<uint64_t>(g_get_monotonic_time()));
-    if (Reply* late = nextReply(); late && late->missesFirstRead) {
-        late->missesFirstRead = false;
-        late->dueUs += 1000000;  // past any read that waits for it
-    }
     finish(u, arrived ? 0 : -EPIPE, nullptr, 0);
     header(u).actual_length = arrived ? static_cast<int>(n) : 0;
 }
@@ -152,6 +148,11 @@ void deliverAnswers(Device& d)
             return;
         }
         Reply* r = nextReply();
+        if (r && r->missesFirstRead) {
+            r->missesFirstRead = false;
+            r->dueUs += 1000000;  // a late answer: past any read that waits for it
+            r = nextReply();
+        }
         if (!r || r->dueUs > static_cast<uint64_t>(g_get_monotonic_time()))
             return;
         finish(u, 0, r->bytes.data(), r->bytes.size());

@@ -51,11 +51,6 @@ TEST(Report, QueryRecordReadsLittleEndianFields)
 
 class Identification : public InTempDir {};
 
-bool endsWith(const std::string& text, const std::string& tail)
-{
-    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
-
 // Each read's timeout, by the command of the request it waits for.
 std::map<uint8_t, std::set<int>> timeoutsByCommand()
 {

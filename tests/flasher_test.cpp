@@ -49,11 +49,6 @@ std::string flashPages(uint16_t first, uint16_t count)
     return std::string(img.begin() + static_cast<long>(from), img.begin() + static_cast<long>(from + count * 4096u));
 }
 
-bool endsWith(const std::string& text, const std::string& tail)
-{
-    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
-
 size_t occurrences(const std::string& text, const std::string& piece)
 {
     size_t n = 0;

@@ -51,6 +51,7 @@ bool makeFifo(const std::string& path);
 // block does; nullptr where the C library cannot make one.
 FILE* failingStream(const std::string& bytes);
 
+bool endsWith(const std::string& text, const std::string& tail);
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& bytes);
 // Names in a folder, sorted, without "." and "..".
