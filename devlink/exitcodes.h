@@ -12,4 +12,6 @@ constexpr int failed = 1;
 constexpr int incomplete = 2;
 // kxflash: the instrument was found but could not be opened.
 constexpr int cannotOpen = -1;
+// Both: a transfer stopped by an interrupt (SIGINT 2 gives 130, SIGTERM 15 gives 143).
+constexpr int interrupted(int signal) { return 128 + signal; }
 }  // namespace exitcode

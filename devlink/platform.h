@@ -6,7 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -141,6 +143,118 @@ inline std::FILE* openRegularFile(const char* name, const char* mode, const char
     return f;
 }
 #endif
+
+// Size and modification time of the regular file `name`; false when there is none.
+inline bool regularFileInfo(const char* name, uint64_t& size, std::time_t& modified)
+{
+#ifdef _WIN32
+    struct _stat64 st;
+    if (_stat64(name, &st) != 0 || !(st.st_mode & _S_IFREG))
+        return false;
+#else
+    struct stat st {};
+    if (stat(name, &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+#endif
+    size = static_cast<uint64_t>(st.st_size);
+    modified = st.st_mtime;
+    return true;
+}
+
+// Length of an open file; the file is left at its end.
+inline bool fileLength(std::FILE* file, uint64_t& size)
+{
+#ifdef _WIN32
+    const long long end = _fseeki64(file, 0, SEEK_END) == 0 ? _ftelli64(file) : -1;
+#else
+    const off_t end = fseeko(file, 0, SEEK_END) == 0 ? ftello(file) : -1;
+#endif
+    if (end < 0)
+        return false;
+    size = static_cast<uint64_t>(end);
+    return true;
+}
+
+// Interrupts while the instrument is in the middle of a transfer: Ctrl-C,
+// SIGTERM, and on Windows also closing the console window. While they are
+// caught, the first one is only noted (the transfer stops at its next part
+// boundary and says where); a second one ends the program at once. Outside a
+// transfer they end the run as usual.
+inline volatile std::sig_atomic_t interruptSignal = 0;
+
+// Only what is safe in a signal handler: note the signal, or end the program.
+extern "C" inline void noteInterrupt(int sig)
+{
+    if (interruptSignal != 0) {
+#ifdef _WIN32
+        std::_Exit(128 + sig);
+#else
+        std::signal(sig, SIG_DFL);
+        std::raise(sig);  // delivered as the handler returns, and ends the program
+        return;
+#endif
+    }
+    interruptSignal = sig;
+#ifdef _WIN32
+    std::signal(sig, noteInterrupt);  // the runtime resets the handler on delivery
+#endif
+}
+
+#ifdef _WIN32
+// Console events come on a thread of their own. Closing the window ends the
+// process as soon as this returns (or after five seconds), so it waits a
+// little for the transfer to stop at a part boundary and say where.
+inline BOOL WINAPI noteConsoleEvent(DWORD event)
+{
+    const bool ctrlC = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
+    noteInterrupt(ctrlC ? SIGINT : SIGTERM);
+    if (!ctrlC)
+        Sleep(4000);
+    return TRUE;
+}
+
+inline void catchInterrupts()
+{
+    interruptSignal = 0;
+    std::signal(SIGINT, noteInterrupt);
+    std::signal(SIGTERM, noteInterrupt);
+    SetConsoleCtrlHandler(noteConsoleEvent, TRUE);
+}
+
+inline void releaseInterrupts()
+{
+    SetConsoleCtrlHandler(noteConsoleEvent, FALSE);
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
+}
+#else
+inline struct sigaction savedInterruptActions[2];
+
+// A signal that the program was started to ignore (nohup, a background job)
+// stays ignored.
+inline void catchInterrupts()
+{
+    interruptSignal = 0;
+    const int signals[2] = {SIGINT, SIGTERM};
+    for (int i = 0; i < 2; ++i) {
+        struct sigaction sa {};
+        sa.sa_handler = noteInterrupt;
+        sigemptyset(&sa.sa_mask);
+        sigaction(signals[i], nullptr, &savedInterruptActions[i]);
+        if (savedInterruptActions[i].sa_handler != SIG_IGN)
+            sigaction(signals[i], &sa, nullptr);
+    }
+}
+
+inline void releaseInterrupts()
+{
+    sigaction(SIGINT, &savedInterruptActions[0], nullptr);
+    sigaction(SIGTERM, &savedInterruptActions[1], nullptr);
+}
+#endif
+
+// The signal of an interrupt noted since catchInterrupts(), or 0.
+inline int pendingInterrupt() { return interruptSignal; }
 
 // The pause the program really gets for a requested pause of `us` microseconds.
 constexpr uint32_t effectiveSleepUs(uint32_t us) { return us / sleepGranularityUs * sleepGranularityUs; }

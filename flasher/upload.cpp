@@ -20,6 +20,19 @@ constexpr uint32_t pauseUs = 100;
 // arithmetic on them: a size near 4 GiB wraps.
 constexpr uint32_t pageBytes = pageSize;
 constexpr uint8_t lastPart = partsPerPage - 1;
+constexpr uint32_t firmwarePages = graphicsFirstPage - firmwareFirstPage;  // 128
+
+// What the upload can write soundly. The header is 10 bytes: the whole size
+// (offset 0), two bytes not read, the firmware size (offset 6).
+constexpr uint32_t headerBytes = 10;
+// The jump rule leaves the firmware area after firmware_size / 4096 + 2 pages.
+// That must happen by page 3582, or the upload walks into the graphics area
+// without the jump and the jump later sends the graphics area again: so
+// firmware_size / 4096 + 2 <= 128, that is firmware_size < 127 * 4096.
+constexpr uint32_t maxFirmwareSize = (firmwarePages - 1) * pageBytes - 1;  // 520191
+// The file maps one to one onto the flash pages 3454..4093, firmware and graphics.
+constexpr uint32_t lastGraphicsPage = 4093;
+constexpr uint64_t maxImageBytes = uint64_t{lastGraphicsPage - firmwareFirstPage + 1} * pageBytes;  // 2621440
 
 struct Upload {
     uint32_t all_size = 0;       // whole image, for the "All" figure
@@ -154,6 +167,39 @@ void reportUnreadable(RunSwitches& switches)
     switches.check_firmware = 0;
 }
 
+// Why the file cannot be an image that the upload writes soundly, or nullptr.
+// `all_size` stays out of it: what it counts is the instrument's business.
+const char* imageFault(uint64_t length, uint32_t firmware_size)
+{
+    static char why[200];
+    if (length < headerBytes)
+        std::snprintf(why, sizeof why, "the file is %llu bytes, shorter than its %u-byte header",
+                      static_cast<unsigned long long>(length), headerBytes);
+    else if (firmware_size == 0)
+        std::snprintf(why, sizeof why, "its header gives a firmware size of 0 bytes");
+    else if (firmware_size > maxFirmwareSize)
+        std::snprintf(why, sizeof why, "the firmware size %u bytes is over the %u bytes that the firmware area "
+                      "(pages 3454 to 3581) takes with its one-page margin", firmware_size, maxFirmwareSize);
+    else if (firmware_size > length)
+        std::snprintf(why, sizeof why, "the firmware size %u bytes is over the file's %llu bytes", firmware_size,
+                      static_cast<unsigned long long>(length));
+    else if (length > maxImageBytes)
+        std::snprintf(why, sizeof why, "the file is %llu bytes, over the %llu bytes of the firmware and graphics "
+                      "areas (pages 3454 to 4093)", static_cast<unsigned long long>(length),
+                      static_cast<unsigned long long>(maxImageBytes));
+    else
+        return nullptr;
+    return why;
+}
+
+// Stopped by an interrupt at a part boundary: the instrument has part of the new firmware.
+void reportInterrupted(const Upload& u)
+{
+    fflush(stdout);
+    fprintf(stderr, "\r\nInterrupted: the upload stopped before page %u, part %u. The instrument holds an "
+                    "incomplete firmware until kxflash is run again with a good file.\n", u.page, u.part);
+}
+
 }  // namespace
 
 void uploadFirmware(hid_device* device, FILE* firmware, RunSwitches& switches)
@@ -162,10 +208,26 @@ void uploadFirmware(hid_device* device, FILE* firmware, RunSwitches& switches)
     u.all_size = readLe32(firmware, 0);
     u.firmware_size = readLe32(firmware, 6);
     printf("Firmware size = %u bytes\r\n", u.firmware_size);
+    uint64_t length = 0;
+    const char* fault = platform::fileLength(firmware, length) ? imageFault(length, u.firmware_size) : std::strerror(errno);
+    if (fault) {
+        fflush(stdout);
+        fprintf(stderr, "Not a firmware image that can be flashed: %s. Nothing was sent; the instrument keeps its "
+                        "firmware.\n", fault);
+        switches.check_firmware = 0;
+        std::fclose(firmware);
+        return;
+    }
     std::fseek(firmware, 0, SEEK_SET);
     readReply(device, PacketFromPC.Contents, replyTimeoutMs(Cmd::WriteFlash));
     u.exit_flag = true;
     while (u.exit_flag) {
+        if (platform::pendingInterrupt()) {
+            reportInterrupted(u);
+            switches.check_firmware = 0;
+            sendClosingRequest(device, u);
+            break;
+        }
         const uint32_t file_address = fileAddress(u);
         const Chunk chunk = readChunk(firmware, file_address);
         if (chunk == Chunk::Unreadable) {
@@ -188,6 +250,13 @@ void uploadFirmware(hid_device* device, FILE* firmware, RunSwitches& switches)
         }
         if (!u.exit_flag)
             sendClosingRequest(device, u);
+    }
+    if (platform::pendingInterrupt() && switches.check_firmware) {
+        // It came with the last part: everything was sent, nothing verified.
+        fflush(stdout);
+        fprintf(stderr, "\r\nInterrupted as the upload ended: the firmware was neither verified nor the instrument "
+                        "restarted. Run kxflash again with the same file.\n");
+        switches.check_firmware = 0;
     }
     fflush(stdout);
     std::fclose(firmware);

@@ -114,8 +114,12 @@ Step fetchPart(hid_device* device, Download& d, ReadFailureGuard& guard)
     if (CRC != inputBuffer[logreq::crc]) {
         printf("CRC error\r\n");
         printf("calculatedCRC=%02X, received %02X\r\n", CRC, inputBuffer[logreq::crc]);
-        if (++d.error > maxCrcErrors)
+        if (++d.error > maxCrcErrors) {
+            fflush(stdout);
+            fprintf(stderr, "\r\nMore than %u CRC errors: download given up. \"raw.dat\" keeps the %u whole pages "
+                            "read before.\n", maxCrcErrors, pagesDone(d));
             return Step::GiveUp;
+        }
         return stalled(d) ? Step::GiveUp : Step::Repeat;
     }
     return acceptPart(d) ? Step::Accepted : Step::GiveUp;
@@ -137,6 +141,13 @@ int downloadLog(hid_device* device)
     d.lastAccepted = linkNowMs();
     ReadFailureGuard guard;
     while (d.address <= stop_address) {
+        if (const int signal = platform::pendingInterrupt()) {
+            fflush(stdout);
+            fprintf(stderr, "\r\nInterrupted: \"raw.dat\" keeps the %u whole pages read before; the instrument "
+                            "still holds its whole log.\n", pagesDone(d));
+            std::fclose(d.output);
+            return exitcode::interrupted(signal);
+        }
         if (fetchPart(device, d, guard) == Step::GiveUp) {
             fflush(stdout);
             std::fclose(d.output);

@@ -5,6 +5,7 @@
 #include "instrument.h"
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -207,6 +208,8 @@ void applyFault(Fault kind, const Request& req, std::optional<Reply>& reply)
         break;
     case Fault::Short: r.resize(20); break;
     case Fault::WriteError: break;  // the request never arrived
+    case Fault::Interrupt:
+    case Fault::Terminate: break;   // the program is interrupted, the instrument answers
     }
 }
 
@@ -250,6 +253,9 @@ Steering steerByScript()
     }
     return st;
 }
+
+void raiseHere(int signal) { std::raise(signal); }
+void (*interruptDelivery)(int) = raiseHere;
 
 bool scriptSpent() { return !state().config.script.empty() && state().scriptAt >= state().config.script.size(); }
 
@@ -304,6 +310,8 @@ bool receive(const Request& req, uint64_t nowUs)
     const Steering st = s.config.script.empty() ? Steering{faultFor(req), std::nullopt} : steerByScript();
     if (st.fault == Fault::WriteError)
         return false;
+    if (st.fault == Fault::Interrupt || st.fault == Fault::Terminate)
+        interruptDelivery(st.fault == Fault::Interrupt ? SIGINT : SIGTERM);
     std::optional<Reply> reply;
     std::optional<Bytes> bytes = st.replacement ? st.replacement : answer(req);
     if (bytes) {
@@ -357,6 +365,8 @@ std::vector<uint8_t> flashImage()
                       image.begin() + static_cast<long>(page - wire::firstFlashPage) * wire::pageBytes);
     return image;
 }
+
+void deliverInterruptsWith(void (*deliver)(int signal)) { interruptDelivery = deliver; }
 
 void deviceClosed()
 {

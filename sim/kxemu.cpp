@@ -28,6 +28,14 @@ struct Run {
     GPid child = 0;
     int status = 1;
 };
+Run run;
+
+// An interrupt fault (KXSIM_FAULTS=sigint@N) goes to the program, as Ctrl-C would.
+void signalProgram(int signal)
+{
+    if (run.child > 0)
+        kill(run.child, signal);
+}
 
 // Stopped from outside (a test's time limit, Ctrl-C): the program is
 // stopped too, and the testbed's temporary folder still removed.
@@ -91,7 +99,7 @@ int main(int argc, char** argv)
     const char* preload = std::getenv("LD_PRELOAD");
     const std::string libraries = std::string("libumockdev-preload.so.0") + (preload ? std::string(":") + preload : "");
     g_setenv("LD_PRELOAD", libraries.c_str(), TRUE);
-    Run run;
+    sim::deliverInterruptsWith(signalProgram);
     run.loop = g_main_loop_new(nullptr, FALSE);
     GError* error = nullptr;
     if (!g_spawn_async(nullptr, argv + 1, nullptr,

@@ -30,6 +30,8 @@ enum class Fault {
     BadCrc,     // the CRC byte of the reply is wrong (command 14 byte 4, command 15 byte 36)
     Short,      // only the first 20 bytes of the reply arrive
     WriteError, // the write fails with -1 and the request is lost
+    Interrupt,  // the program gets SIGINT (Ctrl-C) as the request arrives; the answer comes as usual
+    Terminate,  // the same with SIGTERM
 };
 
 // Where a fault strikes: at request number `request` (1 = the first request of

@@ -36,6 +36,7 @@ bool faultKind(const std::string& word, Fault& kind)
     static const struct { const char* name; Fault kind; } kinds[] = {
         {"timeout", Fault::Timeout}, {"readerror", Fault::ReadError}, {"wrongcode", Fault::WrongCode},
         {"wrongecho", Fault::WrongEcho}, {"late", Fault::Late}, {"crc", Fault::BadCrc}, {"short", Fault::Short}, {"writeerror", Fault::WriteError},
+        {"sigint", Fault::Interrupt}, {"sigterm", Fault::Terminate},
     };
     for (const auto& k : kinds)
         if (word == k.name) {

@@ -141,6 +141,25 @@ TEST_F(Download, TwoHundredCrcFailuresAreToleratedThe201stEndsTheRun)
     EXPECT_EQ(readFile("raw.dat"), memory().substr(0, 5 * 4096));  // pages 256..260, each whole
     EXPECT_EQ(r.out.find("Done..."), std::string::npos);
     EXPECT_EQ(r.out.find("Reading data"), std::string::npos);
+    EXPECT_EQ(r.err, "\r\nMore than 200 CRC errors: download given up. \"raw.dat\" keeps the 5 whole pages read "
+                     "before.\n");
+}
+
+TEST_F(Download, InterruptKeepsWholePagesAndEndsWithTheSignal)
+{
+    // Request 300 asks for part 42 of page 258; the download stops once it is stored.
+    for (const auto& [kind, status] : {std::pair{sim::Fault::Interrupt, 130}, std::pair{sim::Fault::Terminate, 143}}) {
+        sim::reset();
+        sim::config().faults = {{kind, 300}};
+        const RunResult r = runLogreaderCaptured();
+        EXPECT_EQ(r.status, status);
+        EXPECT_EQ(sim::log().requests.size(), 300u);
+        EXPECT_EQ(readFile("raw.dat"), memory().substr(0, 2 * 4096));
+        EXPECT_EQ(r.err, "\r\nInterrupted: \"raw.dat\" keeps the 2 whole pages read before; the instrument still "
+                         "holds its whole log.\n");
+        EXPECT_EQ(r.out.find("Reading data"), std::string::npos);
+        EXPECT_EQ(sim::log().closes, 1u);
+    }
 }
 
 TEST_F(Download, LostInstrumentIsGivenUpKeepingWholePages)

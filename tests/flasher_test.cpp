@@ -42,6 +42,12 @@ std::vector<std::array<uint8_t, 64>> requestsOf(uint8_t command)
 
 uint16_t pageOf(const std::array<uint8_t, 64>& r) { return static_cast<uint16_t>(r[1] << 8 | r[2]); }
 
+std::string flashImage()
+{
+    const std::vector<uint8_t> img = sim::flashImage();
+    return std::string(img.begin(), img.end());
+}
+
 std::string flashPages(uint16_t first, uint16_t count)
 {
     const std::vector<uint8_t> img = sim::flashImage();
@@ -144,6 +150,10 @@ TEST_F(Flasher, OnlyTheServedModelsAreFlashed)
         EXPECT_EQ(r.out.find("Kestrix+ Found"), flashed ? r.out.find("Kestrix+ Found") : std::string::npos);
         if (!flashed) {
             EXPECT_TRUE(endsWith(r.out, " h \r\n\r\n")) << "nothing after the identity block";
+            char why[200];
+            snprintf(why, sizeof why, "it has hardware %d.%d and identifier 01:A2:%02X:0F:FF. kxflash flashes "
+                     "hardware 1.8 and 2.8 with an identifier whose third byte is 02.", hw0, hw1, id2);
+            EXPECT_NE(r.err.find(why), std::string::npos) << r.err;
             EXPECT_EQ(sim::log().reads, 1u);  // no short read either
         }
     }
@@ -158,10 +168,16 @@ TEST_F(Flasher, FileFromTheCommandLineOrTheDefaultName)
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(requestsOf(15).empty());
 
-    sim::reset();
-    r = runFlasherCaptured({"a", "b"});  // two arguments: chosen as without
-    EXPECT_NE(r.out.find("Chosen file KX_1.05a_3F2C.qln \r\nFirmware to upgrade device = KX_1.05a_3F2C.qln\r\n"),
-              std::string::npos);
+    // A name with spaces typed without quotes: nothing is opened, nothing chosen for the user.
+    for (const std::vector<std::string>& words : {std::vector<std::string>{"KX", "1.05a"},
+                                                  std::vector<std::string>{"KX", "1.05a", "new.qln"}}) {
+        sim::reset();
+        r = runFlasherCaptured(words);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(sim::log().inits + sim::log().enumerations + sim::log().opens, 0u);
+        EXPECT_NE(r.err.find("a name with spaces needs quotes: kxflash \"KX 1.05a"), std::string::npos) << r.err;
+    }
 
     std::remove("KX_1.05a_3F2C.qln");
     sim::reset();
@@ -220,7 +236,7 @@ TEST_F(Flasher, NothingIsFlashedFromAFolderOrAPipe)
 
 TEST_F(Flasher, ReadErrorStopsTheUploadLikeARefusedPart)
 {
-    const std::string file = image(100000, 3 * 4096);
+    const std::string file = image(1000, 3 * 4096);
     FILE* failing = failingStream(file.substr(0, 4096 + 100));
     if (!failing)
         GTEST_SKIP() << "no way to make a failing stream here";
@@ -298,38 +314,98 @@ TEST_F(Flasher, UploadJumpsFromTheFirmwareEndToTheGraphicsArea)
               std::string::npos);
 }
 
-TEST_F(Flasher, FirmwareSizeNearFourGiBWrapsAndJumpsAfterTheFirstPage)
+TEST_F(Flasher, OnlyImagesTheUploadWritesSoundlyAreSent)
 {
-    // Erased flash in the header: 0xFFFFF000 + 4096 wraps to 0 in 32 bits.
-    const std::string file = image(0xFFFFF000u, 524288 + 4096 + 64);
+    struct Case {
+        std::string file;
+        const char* refusal;  // nullptr: flashed
+    };
+    const uint32_t most = 127 * 4096 - 1;  // the jump still leaves the firmware area, at page 3582
+    std::string wrapping = image(0xFFFFF000u, 524288 + 4096);
+    const std::vector<Case> cases = {
+        {"", "the file is 0 bytes, shorter than its 10-byte header"},
+        {image(9, 9), "the file is 9 bytes, shorter than its 10-byte header"},
+        {image(10, 10), nullptr},
+        {image(0, 3 * 4096), "its header gives a firmware size of 0 bytes"},
+        {image(1, 3 * 4096), nullptr},
+        {image(most, most), nullptr},
+        {image(most + 1, most + 1), "the firmware size 520192 bytes is over the 520191 bytes that the firmware "
+                                    "area (pages 3454 to 3581) takes with its one-page margin"},
+        {wrapping, "the firmware size 4294963200 bytes is over the 520191 bytes"},
+        {image(5000, 5000), nullptr},
+        {image(5001, 5000), "the firmware size 5001 bytes is over the file's 5000 bytes"},
+        {image(1000, 640 * 4096), nullptr},
+        {image(1000, 640 * 4096 + 1), "the file is 2621441 bytes, over the 2621440 bytes of the firmware and "
+                                      "graphics areas (pages 3454 to 4093)"},
+        {"# kxlogreader and kxflash\n\nConsole programs for the KX+.\n", "the firmware size 1634038375 bytes is over"},
+    };
+    for (const Case& c : cases) {
+        sim::reset();
+        writeFile("fw", c.file);
+        const RunResult r = runFlasherCaptured({"fw"});
+        const auto writes = requestsOf(15);
+        if (!c.refusal) {
+            EXPECT_EQ(r.status, 0) << c.file.size();
+            const size_t head = std::min<size_t>(c.file.size(), 4096);
+            EXPECT_TRUE(flashImage().substr(0, head) == c.file.substr(0, head)) << c.file.size();
+            continue;
+        }
+        EXPECT_EQ(r.status, 2) << c.refusal;
+        EXPECT_TRUE(writes.empty()) << c.refusal;
+        EXPECT_EQ(sim::log().readCalls.size(), 2u) << "no read before an upload that does not start";
+        EXPECT_EQ(r.err.find(std::string("Not a firmware image that can be flashed: ") + c.refusal), 0u) << r.err;
+        EXPECT_TRUE(endsWith(r.err, ". Nothing was sent; the instrument keeps its firmware.\n")) << r.err;
+        EXPECT_TRUE(endsWith(r.out, "bytes\r\n")) << "nothing after the firmware size";
+    }
+}
+
+TEST_F(Flasher, LargestFirmwareSendsTheGraphicsAreaOnce)
+{
+    const std::string file = image(127 * 4096 - 1, 524288 + 2 * 4096);
     writeFile("fw", file);
     const RunResult r = runFlasherCaptured({"fw"});
-    std::vector<uint16_t> pages;
-    for (const auto& w : requestsOf(15))
-        if (pages.empty() || pages.back() != pageOf(w))
-            pages.push_back(pageOf(w));
-    EXPECT_EQ(pages, (std::vector<uint16_t>{3454, 3582, 3583}));
-    EXPECT_EQ(flashPages(3582, 1), file.substr(524288, 4096));
-    EXPECT_NE(r.out.find("Firmware size = 4294963200 bytes\r\n"), std::string::npos);
+    EXPECT_EQ(occurrences(r.out, "Puting bug's into firmware 0 / 512"), 1u);
+    EXPECT_TRUE(flashPages(3454, 130) == file);
     EXPECT_EQ(r.status, 0);
 }
 
-TEST_F(Flasher, VeryLargeFirmwareSendsTheFirstGraphicsPageTwice)
+TEST_F(Flasher, HeaderWithoutAWholeSizeShowsZeroPercent)
 {
-    writeFile("fw", image(127 * 4096, 524288 + 2 * 4096));
-    const RunResult r = runFlasherCaptured({"fw"});
-    EXPECT_EQ(occurrences(r.out, "Puting bug's into firmware 0 / 512"), 2u);
-    EXPECT_EQ(r.status, 0);
-}
-
-TEST_F(Flasher, EmptyHeaderSizesShowZeroPercent)
-{
-    std::string file = image(0, 3 * 4096, 0);
-    std::fill(file.begin(), file.begin() + 10, '\0');
+    std::string file = image(1000, 3 * 4096);
+    std::fill(file.begin(), file.begin() + 4, '\0');
     writeFile("fw", file);
     const RunResult r = runFlasherCaptured({"fw"});
-    EXPECT_NE(r.out.find("Sending main functionality 1 / 128 (All: 0 %, Firmware: 0 %)\r"), std::string::npos);
+    EXPECT_NE(r.out.find("Sending main functionality 1 / 128 (All: 0 %, Firmware: 407 %)\r"), std::string::npos);
     EXPECT_NE(r.out.find("Puting bug's into firmware 0 / 512 (All: 0 %)"), std::string::npos);  // jumped after 2 pages
+}
+
+TEST_F(Flasher, InterruptStopsTheUploadAtAPartBoundaryAndSaysWhere)
+{
+    writeFile("fw", image(100000, 200000));
+    // Request 1 identifies; request 12 sends part 10 of page 3454.
+    for (const auto& [kind, status] : {std::pair{sim::Fault::Interrupt, 130}, std::pair{sim::Fault::Terminate, 143}}) {
+        sim::reset();
+        sim::config().faults = {{kind, 12}};
+        const RunResult r = runFlasherCaptured({"fw"});
+        EXPECT_EQ(r.status, status);
+        const auto writes = requestsOf(15);
+        ASSERT_EQ(writes.size(), 12u);  // parts 0..10, then the closing request
+        EXPECT_EQ(sim::log().requests.size(), 13u) << "nothing after the closing request";
+        EXPECT_EQ(pageOf(writes.back()), 3454);
+        EXPECT_EQ(writes.back()[3], 127);
+        EXPECT_EQ(r.err, "\r\nInterrupted: the upload stopped before page 3454, part 11. The instrument holds an "
+                         "incomplete firmware until kxflash is run again with a good file.\n");
+        EXPECT_EQ(sim::log().restarts, 0u);
+        EXPECT_EQ(sim::log().closes, 1u);
+    }
+    // With the last part: all was sent, nothing verified.
+    sim::reset();
+    writeFile("fw", image(100, 100));
+    sim::config().faults = {{sim::Fault::Interrupt, 5}};  // parts 0..3 are requests 2..5
+    const RunResult r = runFlasherCaptured({"fw"});
+    EXPECT_EQ(r.status, 130);
+    EXPECT_TRUE(requestsOf(17).empty());
+    EXPECT_NE(r.err.find("Interrupted as the upload ended"), std::string::npos);
 }
 
 TEST_F(Flasher, RefusedPartEndsTheUploadWithoutVerification)

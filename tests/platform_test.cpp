@@ -19,6 +19,7 @@ TEST_F(Platform, RequestsReachTheInstrumentTheSameWay)
     std::string file(40, '\0');
     for (int i = 10; i < 40; ++i)
         file[i] = static_cast<char>(i);
+    file[6] = 40;  // the firmware size: the whole file
     writeFile("fw", file);
     runFlasherCaptured({"fw"});
     // The last command-15 request before the verification: part 1 of page 3454.
@@ -42,7 +43,9 @@ TEST_F(Platform, RequestsReachTheInstrumentTheSameWay)
 
 TEST_F(Platform, PausesAreWholeMillisecondsOnWindows)
 {
-    writeFile("fw", std::string(100, '\1'));
+    std::string file(100, '\1');
+    file.replace(6, 4, std::string("\x64\0\0\0", 4));  // a firmware of 100 bytes
+    writeFile("fw", file);
     runFlasherCaptured({"fw"});
     // four parts of two pauses, three closing pauses... every pause is below
     // a millisecond, so Windows only yields.
