@@ -16,8 +16,13 @@ int main(int argc, char** argv)
     const uint32_t firmwareSize = argc > 2 ? static_cast<uint32_t>(std::strtoul(argv[2], nullptr, 0)) : 100000;
     const uint32_t graphicsSize = argc > 3 ? static_cast<uint32_t>(std::strtoul(argv[3], nullptr, 0)) : 131072;
     const uint32_t graphicsAt = 128 * 4096;
-    if (firmwareSize < 10 || firmwareSize > graphicsAt) {
-        std::fprintf(stderr, "kxsim-firmware: the firmware size must lie between 10 and %u bytes\n", graphicsAt);
+    // What a flasher writes soundly: the firmware leaves the firmware area,
+    // one page of margin included, by its end; the image ends with page 4093.
+    const uint32_t firmwareMost = 127 * 4096 - 1;
+    const uint32_t graphicsMost = (4094 - 3582) * 4096;
+    if (firmwareSize < 10 || firmwareSize > firmwareMost || graphicsSize > graphicsMost) {
+        std::fprintf(stderr, "kxsim-firmware: the firmware size must lie between 10 and %u bytes, the graphics "
+                     "size at most %u\n", firmwareMost, graphicsMost);
         return 2;
     }
     const uint32_t wholeSize = graphicsSize ? graphicsAt + graphicsSize : firmwareSize;

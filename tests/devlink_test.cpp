@@ -207,6 +207,30 @@ TEST_F(Identification, NoInstrumentAndUnopenableInstrument)
         << r.out;
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(sim::log().requests.empty());
+    // What is exported instead is named: its date, and how much of the log it holds.
+    EXPECT_EQ(r.err.find("Exporting the \"raw.dat\" of an earlier download ("), 0u) << r.err;
+    EXPECT_TRUE(endsWith(r.err, "): 0 of 256 pages, a partial log: download again for the whole of it.\n")) << r.err;
+
+    sim::reset();
+    sim::config().present = false;
+    writeFile("raw.dat", std::string(256 * 4096, '\xFF'));
+    r = runLogreaderCaptured();
+    EXPECT_NE(r.err.find("): 256 of 256 pages.\n"), std::string::npos) << r.err;
+}
+
+TEST_F(Identification, HelpAndVersionTouchNothing)
+{
+    LogBuilder().point(t0).save();
+    for (const auto run : {runLogreaderCaptured, runFlasherCaptured})
+        for (const char* word : {"--help", "-h", "--version"}) {
+            sim::reset();
+            const RunResult r = run({word});
+            EXPECT_EQ(r.status, 0) << word;
+            EXPECT_EQ(sim::log().inits + sim::log().enumerations + sim::log().opens, 0u) << word;
+            EXPECT_EQ(r.out.find(word[2] == 'v' ? "kx" : "Usage: kx"), 0u) << r.out;
+            EXPECT_NE(r.out.find(word[2] == 'v' ? " (kxtools " : "See man kx"), std::string::npos) << r.out;
+            EXPECT_EQ(listFolder("."), std::vector<std::string>{"raw.dat"});
+        }
 }
 
 TEST_F(Identification, AnyArgumentSkipsTheInstrumentAndTheUsb)

@@ -101,7 +101,9 @@ TEST_F(Platform, FileNamesAndPaths)
 
 TEST_F(Platform, WindowsAsksForEnterOnlyAfterAGoodFlashing)
 {
-    writeFile("fw", std::string(100, '\1'));
+    std::string file(100, '\1');
+    file.replace(6, 4, std::string("\x64\0\0\0", 4));  // a firmware of 100 bytes
+    writeFile("fw", file);
     const RunResult r = runFlasherCaptured({"fw"});
     const std::string enter = "(first boot may take longer). \r\nPress Enter to close this window\r\n";
     EXPECT_EQ(r.out.find(enter) != std::string::npos, platform::windows);
