@@ -14,11 +14,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "files.h"
 #include "logsample.h"
 
 namespace fs = std::filesystem;
@@ -59,15 +58,6 @@ std::vector<uint8_t> pointLog(bool apart)
     return log;
 }
 
-void save(const fs::path& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
-
-std::string load(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 double now()
 {
@@ -134,7 +124,7 @@ std::vector<std::pair<std::string, std::string>> exported(const fs::path& folder
     for (const auto& dir : fs::directory_iterator(folder))
         if (dir.is_directory())
             for (const auto& f : fs::directory_iterator(dir.path()))
-                files.emplace_back(f.path().filename().string(), load(f.path()));
+                files.emplace_back(f.path().filename().string(), readFile(f.path()));
     return files;
 }
 
@@ -193,11 +183,11 @@ Case measure(const std::string& program, const fs::path& base, const std::vector
     Case c;
     const fs::path ours = base / "ours";
     fs::create_directories(ours);
-    save(ours / "raw.dat", std::string(log.begin(), log.end()));
+    writeFile(ours / "raw.dat", std::string(log.begin(), log.end()));
     const Timed first = runProgram({program, "x"}, ours);
     c.files = exported(ours);
     if (withBabel)
-        save(base / "points.csv", babelInput(c.files));
+        writeFile(base / "points.csv", babelInput(c.files));
     for (int i = 0; i < rounds; ++i) {
         clearExports(ours);
         const Timed t = i ? runProgram({program, "x"}, ours) : first;

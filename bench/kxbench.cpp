@@ -119,7 +119,7 @@ int main()
         runFlasher(2, argv);
         char note[80];
         std::snprintf(note, sizeof note, " (+ %.0f us/part of prescribed pauses)",
-                      double(sim::log().sleptUs) / ((26 + 512) * 128));
+                      double(sim::virtualClock().sleptUs) / ((26 + 512) * 128));
         return std::string(note);
     });
     std::filesystem::current_path("/");

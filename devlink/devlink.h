@@ -131,7 +131,9 @@ int exchange(hid_device* device, Cmd cmd, uint8_t* buffer);
 uint16_t be16(const uint8_t* p);
 uint32_t be32(const uint8_t* p);
 
-// Writes the 64 bytes of a report as hexadecimal, for diagnostics.
+// Writes the 64 bytes of a report as hexadecimal, for diagnostics. No run
+// calls it; it is kept as the name a developer reaches for when tracing the
+// exchanges by hand.
 void printBuffer(const uint8_t* buffer);
 
 // Reads that fail (-1, not a timeout) again and again mean that the instrument

@@ -37,8 +37,6 @@ namespace platform {
 constexpr bool windows = true;
 // Byte 0 of the send buffer is the report number 0; the request follows from byte 1.
 constexpr std::size_t requestOffset = 1;
-// The runtime's sleep counts whole milliseconds.
-constexpr uint32_t sleepGranularityUs = 1000;
 constexpr const char* kmlNameFormat = "%Y-%m-%d_%H_%M_%S.kml";
 constexpr const char* kmlPathFormat = "%s\\%s";
 constexpr const char* csvNameFormat = "%Y-%m-%d_%H-%M-%S.csv";
@@ -85,7 +83,6 @@ inline std::FILE* openRegularFile(const char* name, const char* mode, const char
 #else
 constexpr bool windows = false;
 constexpr std::size_t requestOffset = 0;
-constexpr uint32_t sleepGranularityUs = 1;
 constexpr const char* kmlNameFormat = "%Y-%m-%d_%H:%M:%S.kml";
 constexpr const char* kmlPathFormat = "%s/%s";
 constexpr const char* csvNameFormat = "%Y-%m-%d_%H:%M:%S.csv";
@@ -255,9 +252,6 @@ inline void releaseInterrupts()
 
 // The signal of an interrupt noted since catchInterrupts(), or 0.
 inline int pendingInterrupt() { return interruptSignal; }
-
-// The pause the program really gets for a requested pause of `us` microseconds.
-constexpr uint32_t effectiveSleepUs(uint32_t us) { return us / sleepGranularityUs * sleepGranularityUs; }
 
 // Formats a log time (seconds since 1970 UTC) as local time; an empty text when
 // the platform cannot convert it.

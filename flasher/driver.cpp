@@ -111,16 +111,22 @@ void finish()
 
 }  // namespace
 
+void startFlasherRun()
+{
+    resetLinkGlobals();
+    default_firmware[0] = '\0';
+    std::memset(readed, 0, sizeof readed);
+    platform::interruptSignal = 0;
+}
+
 int runFlasher(int argc, char** argv)
 {
+    startFlasherRun();
     platform::consoleBytesAsIs();
     if (const int status = answerHelpOrVersion(argc, argv, "kxflash", "ver 1.02b", helpText); status >= 0)
         return status;
     if (argc > 2)
         return refuseWords(argc, argv);
-    resetLinkGlobals();
-    default_firmware[0] = '\0';
-    std::memset(readed, 0, sizeof readed);
     printf("Kestrix plus flasher ver 1.02b - free software, without any warranty \r\n");
     printf("usage : Connect your KX+ to PC via USB , device must be on \r\n");
     printf("        by default program use latest firmware in directory to upgrade your device - but you can "

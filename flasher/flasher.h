@@ -26,6 +26,10 @@ struct RunSwitches {
 
 // The whole run; the exit status.
 int runFlasher(int argc, char** argv);
+// Puts everything a run of kxflash keeps back to the start of a fresh
+// program: the link's globals, the chosen name, the chunk buffer and the
+// noted interrupt. Every run begins with it, and so does every test.
+void startFlasherRun();
 
 // The version that a firmware file name carries.
 struct FirmwareVersion {

@@ -43,7 +43,7 @@ struct Upload {
     uint8_t CRC = 0;
     uint8_t pageCRC = 0;
     uint8_t skip_dummy_firmware = 0;
-    bool exit_flag = false;
+    bool sending = false;  // exit_flag: the loop goes on while it is set
 };
 
 uint32_t readLe32(FILE* f, long offset)
@@ -137,7 +137,7 @@ void onAcknowledged(Upload& u, const RunSwitches& switches, uint32_t file_addres
         completePage(u, file_address);
     if (switches.send_firmware == 1 && switches.send_graphics == 0 &&
         u.firmware_size < (u.page - firmwareFirstPage) * pageBytes) {
-        u.exit_flag = false;
+        u.sending = false;
         printf("Skipping graphics data \r\n");
     }
     linkSleepUs(pauseUs);
@@ -220,8 +220,8 @@ void uploadFirmware(hid_device* device, FILE* firmware, RunSwitches& switches)
     }
     std::fseek(firmware, 0, SEEK_SET);
     readReply(device, PacketFromPC.Contents, replyTimeoutMs(Cmd::WriteFlash));
-    u.exit_flag = true;
-    while (u.exit_flag) {
+    u.sending = true;
+    while (u.sending) {
         if (platform::pendingInterrupt()) {
             reportInterrupted(u);
             switches.check_firmware = 0;
@@ -236,7 +236,7 @@ void uploadFirmware(hid_device* device, FILE* firmware, RunSwitches& switches)
             break;
         }
         if (chunk == Chunk::Last)
-            u.exit_flag = false;  // still sent
+            u.sending = false;  // still sent
         const int length = sendPart(device, u);
         if (acknowledged(u)) {
             onAcknowledged(u, switches, file_address);
@@ -246,9 +246,9 @@ void uploadFirmware(hid_device* device, FILE* firmware, RunSwitches& switches)
             if (length < 0)
                 reportReadFailed(device);
             switches.check_firmware = 0;
-            u.exit_flag = false;
+            u.sending = false;
         }
-        if (!u.exit_flag)
+        if (!u.sending)
             sendClosingRequest(device, u);
     }
     if (platform::pendingInterrupt() && switches.check_firmware) {

@@ -11,32 +11,39 @@ constexpr char csvHeader[] =
     "Time_from_start[s],Time,Lon,Lat,speed[km/h],AltitudeGPS [m],Course [deg],RPM,T1[*C],T2[*C],Tz[*C],Fuel[%],"
     "Vario[m/s],Altitude [m]\r\n";
 
-// Creates the file named after the flight's first sample and writes its title and header.
-bool startCsv(ExportFile& flight, uint32_t timestamp)
-{
-    char res[32];
-    char file_sig[180];
-    platform::formatLocal(timestamp, platform::csvNameFormat, res, sizeof res);
-    if (!flight.create("%s/%s", res))
-        return false;
-    platform::formatLocal(timestamp, "%Y-%m-%d_%H:%M:%S points from Kestrix+\r\n", file_sig, sizeof file_sig);
-    flight.put(file_sig);
-    flight.put(csvHeader, sizeof csvHeader - 1);
-    return true;
-}
+struct Csv {
+    // Creates the file named after the flight's first sample and writes its
+    // title and header. The path is joined with '/' on both systems, as the
+    // export has always named it; Windows takes '/' as a separator too.
+    static bool begin(ExportFile& flight, uint32_t timestamp)
+    {
+        char res[32];
+        char file_sig[180];
+        platform::formatLocal(timestamp, platform::csvNameFormat, res, sizeof res);
+        if (!flight.create("%s/%s", res))
+            return false;
+        platform::formatLocal(timestamp, "%Y-%m-%d_%H:%M:%S points from Kestrix+\r\n", file_sig, sizeof file_sig);
+        flight.put(file_sig);
+        flight.put(csvHeader, sizeof csvHeader - 1);
+        return true;
+    }
+    static void row(ExportFile& flight, FlightPoint& p, PositionHold& hold);
+    static bool finish(ExportFile&, uint32_t, uint32_t, PositionHold&) { return true; }
+    static void tail(ExportFile& flight) { flight.put("\r\n", 2); }
+};
 
 // "%d,%s,%f,%f,%d,%d,%d,%d,%d,%d,%d,%d,%.2f,%d\r\n": seconds from the start,
 // time of day, longitude, latitude, then the sample's values.
-void writeRow(ExportFile& flight, std::size_t sample, MMdata& d, uint32_t timestamp, uint32_t start_time,
-              PositionHold& hold)
+void Csv::row(ExportFile& flight, FlightPoint& p, PositionHold& hold)
 {
     using namespace text;
+    const MMdata& d = p.values;
     char* out = flight.room(1024);
-    out = percentD(out, static_cast<int32_t>(timestamp - start_time));
+    out = percentD(out, static_cast<int32_t>(p.time - p.firstTime));
     *out++ = ',';
-    out = sampletexts::clock(out, sample, timestamp);
+    out = sampletexts::clock(out, p.sample, p.time);
     *out++ = ',';
-    out = writePosition(out, sample, d, hold);
+    out = writePosition(out, p.sample, p.values, hold);
     for (const int32_t value : {int32_t{d.speed}, int32_t{d.AltitudeGPS}, int32_t{d.Course}, int32_t{d.RPM},
                                 int32_t{d.T1}, int32_t{d.T2}, int32_t{d.Tz}, int32_t{d.Fuel}}) {
         *out++ = ',';
@@ -51,33 +58,4 @@ void writeRow(ExportFile& flight, std::size_t sample, MMdata& d, uint32_t timest
 
 }  // namespace
 
-int exportCSV(uint32_t start, uint32_t stop)
-{
-    ExportFile flight;
-    bool started = false;
-    bool failed = false;
-    uint32_t start_time = 0;
-    std::size_t sample = 0;
-    PositionHold hold;
-    sampletexts::startFlight(start, stop);
-    const bool readOk = forEachPoint(start, stop, [&](const uint8_t* report, uint32_t timestamp) {
-        if (!started) {
-            started = true;
-            start_time = timestamp;
-            if (!startCsv(flight, timestamp)) {
-                failed = true;
-                return false;
-            }
-        }
-        MMdata dataMM = decodePoint(report);
-        writeRow(flight, sample++, dataMM, timestamp, start_time, hold);
-        return true;
-    });
-    failed = failed || !readOk;
-    if (flight.isOpen()) {
-        flight.put("\r\n", 2);
-        failed = !flight.close() || failed;
-    }
-    seekPastFlight(stop);
-    return failed ? 0 : 1;
-}
+int exportCSV(uint32_t start, uint32_t stop) { return exportFlight<Csv>(start, stop); }

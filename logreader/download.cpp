@@ -22,7 +22,7 @@ struct Download {
     uint16_t address = start_address;
     uint8_t part = 0;
     uint8_t pageStart = 1;  // 1 on every request for part 0 of a page
-    unsigned error = 0;
+    unsigned crcErrors = 0;  // error: CRC failures in this download, never reset
     std::array<uint8_t, pageSize> buff{};
     FILE* output = nullptr;
     uint64_t lastAccepted = 0;
@@ -106,7 +106,7 @@ Step fetchPart(hid_device* device, Download& d, ReadFailureGuard& guard)
         }
         return stalled(d) ? Step::GiveUp : Step::Repeat;
     }
-    guard.lost(length);
+    guard.lost(length);  // a reply: the next failed read starts a new run of failures
     // A reply with another echo answers an earlier request; a short one lacks its data.
     if (!echoMatches(d) || length < replyLength)
         return stalled(d) ? Step::GiveUp : Step::Repeat;
@@ -114,7 +114,7 @@ Step fetchPart(hid_device* device, Download& d, ReadFailureGuard& guard)
     if (CRC != inputBuffer[logreq::crc]) {
         printf("CRC error\r\n");
         printf("calculatedCRC=%02X, received %02X\r\n", CRC, inputBuffer[logreq::crc]);
-        if (++d.error > maxCrcErrors) {
+        if (++d.crcErrors > maxCrcErrors) {
             fflush(stdout);
             fprintf(stderr, "\r\nMore than %u CRC errors: download given up. \"raw.dat\" keeps the %u whole pages "
                             "read before.\n", maxCrcErrors, pagesDone(d));

@@ -3,8 +3,10 @@
 
 #include "cli.h"
 #include "exitcodes.h"
+#include "logfile.h"
 #include "logreader.h"
 #include "platform.h"
+#include "sampletexts.h"
 
 namespace {
 
@@ -78,15 +80,23 @@ int fetchLog(bool& downloaded)
 
 }  // namespace
 
-int runLogreader(int argc, char** argv)
+void startLogreaderRun()
 {
-    platform::consoleBytesAsIs();
-    if (const int status = answerHelpOrVersion(argc, argv, "kxlogreader", "v.1.06a", helpText); status >= 0)
-        return status;
     resetLinkGlobals();
     inputBuffer.fill(0);
     data = nullptr;
     folder[0] = '\0';
+    resetLogWindow();
+    sampletexts::forget();
+    platform::interruptSignal = 0;
+}
+
+int runLogreader(int argc, char** argv)
+{
+    startLogreaderRun();
+    platform::consoleBytesAsIs();
+    if (const int status = answerHelpOrVersion(argc, argv, "kxlogreader", "v.1.06a", helpText); status >= 0)
+        return status;
     // Only a download needs the USB: an export-only run starts no HID library and scans no bus.
     if (argc == 1)
         device_info = hid_enumerate(kxVendorId, kxProductId);

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "logreader.h"
@@ -62,7 +63,19 @@ char* ExportFile::room(std::size_t n)
 {
     if (used_ + n > bufferBytes)
         flush();
+    asked_ = n;
     return buffer() + used_;
+}
+
+void ExportFile::commit(char* end)
+{
+#if KX_CHECKED
+    if (end < buffer() + used_ || end > buffer() + used_ + asked_) {
+        fprintf(stderr, "export writer went past its room of %zu bytes\n", asked_);
+        std::abort();
+    }
+#endif
+    used_ = static_cast<std::size_t>(end - buffer());
 }
 
 void ExportFile::put(const char* text, std::size_t n)

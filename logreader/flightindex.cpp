@@ -18,9 +18,9 @@ struct Scan {
     uint32_t start_pointer = 0;
     uint32_t last_timestamp = 0;
     uint32_t last_pointer = 0;     // just past the open flight's latest point record
-    uint32_t file_size = 0;        // offset of the record being read
+    uint32_t offset = 0;           // file_size: the offset of the record being read
     uint32_t position = 0;         // where reading goes on: past the record read, or past a closed flight
-    uint16_t lp = 1;
+    uint16_t flightNumber = 1;     // lp
     bool exportFailed = false;
 };
 
@@ -33,7 +33,7 @@ void printFlightLine(const Scan& s, uint32_t stop_timestamp)
     // A flight that runs backwards in time shows its (negative) length in seconds.
     const int32_t flight_len = static_cast<int32_t>(stop_timestamp - s.start_timestamp);
     const bool seconds = flight_len <= 299;
-    printf("%d.Flight betwen %s and %s \r\n Len: %d %s\r\n", s.lp, res, res2,
+    printf("%d.Flight betwen %s and %s \r\n Len: %d %s\r\n", s.flightNumber, res, res2,
            seconds ? flight_len : flight_len / 60, seconds ? "s." : "min");
 }
 
@@ -52,27 +52,30 @@ void closeFlight(Scan& s)
     fflush(stdout);
     s.exportFailed = s.exportFailed || !kml || !csv;
     s.start_timestamp = s.timestamp;
-    s.position = stop_pointer + recordSize;  // where the exports left `data`
+    // The scan goes on just past the flight's last point record: the records
+    // after it, the one that closed the flight included, are read again for
+    // the next flight.
+    s.position = stop_pointer + recordSize;
     s.start_pointer = s.position;
-    ++s.lp;
+    ++s.flightNumber;
 }
 
-// Reads the record at file_size; false after a partial read, which ends the
+// Reads the record at `offset`; false after a partial read, which ends the
 // scan, and after a failed read.
 bool scanRecord(Scan& s)
 {
-    const uint8_t* record = recordAt(s.file_size);
+    const uint8_t* record = recordAt(s.offset);
     // Offsets are 32-bit: a file that goes on past 4 GiB ends there.
-    const bool full = record && s.file_size <= UINT32_MAX - recordSize;
+    const bool full = record && s.offset <= UINT32_MAX - recordSize;
     if (!record && logReadFailed())
         return false;
     s.timestamp = full ? recordTimestamp(record) : 0;
-    s.position = s.file_size + recordSize;
+    s.position = s.offset + recordSize;
     if (full && !isPointRecord(record))
         return true;
     if (s.start_timestamp == 0) {
         s.start_timestamp = s.timestamp;
-        s.start_pointer = s.file_size;
+        s.start_pointer = s.offset;
     } else if (!full || s.timestamp > s.last_timestamp + flightGapSeconds) {
         closeFlight(s);
     }
@@ -95,7 +98,7 @@ int indexFlights()
     create_timestamp_dir();
     Scan s;
     while (scanRecord(s))
-        s.file_size = s.position;
+        s.offset = s.position;
     const bool readFailed = logReadFailed();
     closeLog();
     if (readFailed) {

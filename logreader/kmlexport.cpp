@@ -25,27 +25,55 @@ char* writeCoordinates(char* out, std::size_t sample, MMdata& d, PositionHold& h
     return text::percentD(out, d.Altitude > 0 ? d.Altitude : 1);
 }
 
-bool startKml(ExportFile& flight, uint32_t timestamp)
+void writeTrackPoint(ExportFile& flight, std::size_t sample, MMdata& d, PositionHold& hold)
 {
-    char res[32];
-    char file_sig[180];
-    platform::formatLocal(timestamp, platform::kmlNameFormat, res, sizeof res);
-    if (!flight.create(platform::kmlPathFormat, res))
-        return false;
-    flight.put(kmlHead);
-    platform::formatLocal(timestamp, titleFormat, file_sig, sizeof file_sig);
-    flight.put(file_sig);
-    return true;
+    char* out = writeCoordinates(flight.room(256), sample, d, hold);
+    *out++ = ' ';
+    flight.commit(out);
 }
+
+struct Kml {
+    static bool begin(ExportFile& flight, uint32_t timestamp)
+    {
+        char res[32];
+        char file_sig[180];
+        platform::formatLocal(timestamp, platform::kmlNameFormat, res, sizeof res);
+        if (!flight.create(platform::kmlPathFormat, res)) {
+            printf("Error when creating file \r\n");
+            return false;
+        }
+        flight.put(kmlHead);
+        platform::formatLocal(timestamp, titleFormat, file_sig, sizeof file_sig);
+        flight.put(file_sig);
+        return true;
+    }
+    static void row(ExportFile& flight, FlightPoint& p, PositionHold& hold);
+    // The track: the same points again, read a second time.
+    static bool finish(ExportFile& flight, uint32_t start, uint32_t stop, PositionHold& hold)
+    {
+        flight.put("</Folder>\r\n");
+        flight.put(trackHead);
+        std::size_t point = 0;
+        const bool readOk = forEachPoint(start, stop, [&](const uint8_t* report, uint32_t) {
+            MMdata dataMM = decodePoint(report);
+            writeTrackPoint(flight, point++, dataMM, hold);
+            return true;
+        });
+        flight.put("\r\n</coordinates></LineString></Placemark>");
+        return readOk;
+    }
+    static void tail(ExportFile& flight) { flight.put("</Document></kml>\r\n"); }
+};
 
 // A point placemark: the time of day as its name, the values in its
 // description, the position, and the engine and temperatures as data.
-void writePlacemark(ExportFile& flight, std::size_t sample, MMdata& d, uint32_t timestamp, PositionHold& hold)
+void Kml::row(ExportFile& flight, FlightPoint& p, PositionHold& hold)
 {
     using namespace text;
+    MMdata& d = p.values;
     char* out = flight.room(2048);
     out = literal(out, "<Placemark>\r\n\r\n<name>");
-    out = sampletexts::clock(out, sample, timestamp);
+    out = sampletexts::clock(out, p.sample, p.time);
     out = percentD(literal(out, "</name>\r\n<description>Speed:"), d.speed);
     out = percentD(literal(out, " km/h\r\nAltitude: "), d.Altitude);
     out = percentD(literal(out, " m\r\nCourse: "), d.Course);
@@ -58,7 +86,7 @@ void writePlacemark(ExportFile& flight, std::size_t sample, MMdata& d, uint32_t 
     out = percentPoint2F(literal(out, "\r\nVario: "), d.Vario);
     out = literal(out, "\r\n</description>\r\n<Point><extrude>1</extrude><tessellate>1</tessellate>"
                        "<altitudeMode>relativeToGround</altitudeMode><coordinates>");
-    out = writeCoordinates(out, sample, d, hold);
+    out = writeCoordinates(out, p.sample, d, hold);
     out = percentD(literal(out, "</coordinates></Point>\r\n<ExtendedData><Data name=\"RPM\"><value>"), d.RPM);
     out = percentD(literal(out, "</value></Data><Data name=\"T1\"><value>"), d.T1);
     out = percentD(literal(out, "</value></Data><Data name=\"T2\"><value>"), d.T2);
@@ -66,48 +94,6 @@ void writePlacemark(ExportFile& flight, std::size_t sample, MMdata& d, uint32_t 
     flight.commit(literal(out, "</value></Data></ExtendedData></Placemark>\r\n\r\n\r\n"));
 }
 
-void writeTrackPoint(ExportFile& flight, std::size_t sample, MMdata& d, PositionHold& hold)
-{
-    char* out = writeCoordinates(flight.room(256), sample, d, hold);
-    *out++ = ' ';
-    flight.commit(out);
-}
-
 }  // namespace
 
-int exportPoints(uint32_t start, uint32_t stop)
-{
-    ExportFile flight;
-    bool failed = false;
-    PositionHold hold;  // carried from the placemarks into the track
-    sampletexts::startFlight(start, stop);
-    std::size_t sample = 0;
-    const bool readOk = forEachPoint(start, stop, [&](const uint8_t* report, uint32_t timestamp) {
-        if (sample == 0 && !startKml(flight, timestamp)) {
-            printf("Error when creating file \r\n");
-            failed = true;
-            return false;
-        }
-        MMdata dataMM = decodePoint(report);
-        writePlacemark(flight, sample++, dataMM, timestamp, hold);
-        return true;
-    });
-    failed = failed || !readOk;
-    if (sample > 0 && !failed) {
-        flight.put("</Folder>\r\n");
-        flight.put(trackHead);
-        std::size_t point = 0;
-        failed = !forEachPoint(start, stop, [&](const uint8_t* report, uint32_t) {
-            MMdata dataMM = decodePoint(report);
-            writeTrackPoint(flight, point++, dataMM, hold);
-            return true;
-        });
-        flight.put("\r\n</coordinates></LineString></Placemark>");
-    }
-    if (flight.isOpen()) {
-        flight.put("</Document></kml>\r\n");
-        failed = !flight.close() || failed;
-    }
-    seekPastFlight(stop);
-    return failed ? 0 : 1;
-}
+int exportPoints(uint32_t start, uint32_t stop) { return exportFlight<Kml>(start, stop); }

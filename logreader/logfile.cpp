@@ -52,8 +52,7 @@ bool openLog()
 {
     const char* reason = "";
     data = platform::openRegularFile(rawFileName, "rb", reason);
-    window.start = window.length = 0;
-    window.atEnd = window.failed = false;
+    resetLogWindow();
     sampletexts::forget();
     if (!data)
         fprintf(stderr, "Cannot read \"raw.dat\" in the working folder: %s. Nothing to export.\n", reason);
@@ -75,3 +74,9 @@ const uint8_t* recordAt(uint32_t offset)
 }
 
 bool logReadFailed() { return window.failed; }
+
+void resetLogWindow()
+{
+    window.start = window.length = 0;
+    window.atEnd = window.failed = false;
+}

@@ -15,3 +15,5 @@ void closeLog();
 // logReadFailed() is true and the reason has been printed).
 const uint8_t* recordAt(uint32_t offset);
 bool logReadFailed();
+// Forgets the window: nothing of any "raw.dat" is held.
+void resetLogWindow();

@@ -22,6 +22,11 @@ extern char folder[80];
 
 // The whole run; the exit status.
 int runLogreader(int argc, char** argv);
+// Puts everything a run of kxlogreader keeps back to the start of a fresh
+// program: the link's and the log reader's globals, the window on "raw.dat",
+// the stored texts of a flight with their local-time cache, and the noted
+// interrupt. Every run begins with it, and so does every test.
+void startLogreaderRun();
 // Fetches log pages 256..511 into "raw.dat"; exitcode::ok, or exitcode::failed
 // when the download was given up.
 int downloadLog(hid_device* device);

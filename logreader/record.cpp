@@ -1,8 +1,9 @@
 // Decoding of log records.
 #include "record.h"
 
-static uint16_t u16(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
-static int16_t s16(const uint8_t* p) { return static_cast<int16_t>(u16(p)); }
+#include "devlink.h"
+
+static int16_t s16(const uint8_t* p) { return static_cast<int16_t>(be16(p)); }
 
 static float f32(const uint8_t* p)
 {
@@ -14,11 +15,7 @@ static float f32(const uint8_t* p)
     return v.flo;
 }
 
-uint32_t recordTimestamp(const uint8_t* record)
-{
-    return static_cast<uint32_t>(record[1]) << 24 | static_cast<uint32_t>(record[2]) << 16 |
-           static_cast<uint32_t>(record[3]) << 8 | record[4];
-}
+uint32_t recordTimestamp(const uint8_t* record) { return be32(record + 1); }
 
 bool isPointRecord(const uint8_t* record)
 {
@@ -35,12 +32,12 @@ MMdata decodePoint(const uint8_t* r)
     d.AltitudeGPS = s16(r + 14);
     d.Course = static_cast<uint16_t>(r[16] * 2);
     d.Satelites = r[17];
-    d.RPM = static_cast<uint16_t>(u16(r + 18) * 10);
+    d.RPM = static_cast<uint16_t>(be16(r + 18) * 10);
     d.T1 = s16(r + 20);
     d.T2 = s16(r + 22);
     d.Tz = static_cast<int8_t>(r[24]);
     d.Fuel = r[25];
-    d.Pressure = u16(r + 26);
+    d.Pressure = be16(r + 26);
     d.Altitude = s16(r + 28);
     d.Vario2 = s16(r + 30);
     d.Vario = static_cast<float>(d.Vario2) / 10.0f;

@@ -1,8 +1,10 @@
 #include "sampletexts.h"
 
 #include <array>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string>
 
 #include "platform.h"
 #include "textformat.h"
@@ -13,9 +15,14 @@ namespace {
 // Enough for a flight that fills the instrument's whole log memory.
 constexpr std::size_t maxSamples = 32768;
 constexpr std::size_t clockBytes = 8;
+// A position as the instrument gives it, "-179.999999,-89.999999", takes at
+// most 23 bytes; twice 24 a sample leaves room for the odd longer one (a
+// float printed with %f can take 47 characters). Samples past a full arena
+// are formatted again each time.
 constexpr std::size_t arenaBytes = maxSamples * 2 * 24;
 
 struct Store {
+    std::string zone;              // the TZ the texts were made under
     uint32_t start = 1, stop = 0;  // the flight stored; (1, 0) is none
     std::size_t clocks = 0;        // samples whose clock text is stored
     std::size_t positions = 0;     // samples whose position text is stored
@@ -82,6 +89,11 @@ void forget()
 
 void startFlight(uint32_t start, uint32_t stop)
 {
+    const char* tz = std::getenv("TZ");
+    if (store.zone != (tz ? tz : "")) {
+        forget();
+        store.zone = tz ? tz : "";
+    }
     if (start != store.start || stop != store.stop)
         storeFlight(start, stop);
 }

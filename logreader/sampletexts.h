@@ -13,7 +13,8 @@
 namespace sampletexts {
 
 // Starts a walk over the flight from `start` to `stop`; the texts already
-// stored stay when it is the flight last walked in this "raw.dat".
+// stored stay when it is the flight last walked in this "raw.dat" under the
+// same time zone (TZ). A new zone also drops the local-time cache.
 void startFlight(uint32_t start, uint32_t stop);
 // Forgets every text and time: "raw.dat" was opened anew.
 void forget();

@@ -38,7 +38,7 @@ struct Seam {
 
 Seam seam;
 
-void advanceUs(uint64_t us) { log().nowUs += us; }
+void advanceUs(uint64_t us) { virtualClock().nowUs += us; }
 
 // How many leading bytes of a write are the report number, not sent on.
 size_t reportNumberBytes(const unsigned char* data) { return (reportNumberAlwaysFirst || data[0] == 0) ? 1 : 0; }
@@ -63,13 +63,13 @@ Request asReceived(const unsigned char* data, size_t length)
 
 using namespace sim;
 
-uint64_t linkNowMs() { return log().nowUs / 1000; }
+uint64_t linkNowMs() { return virtualClock().nowUs / 1000; }
 
 void linkSleepUs(uint32_t us)
 {
     const uint32_t slept = us / sleepGranularityUs * sleepGranularityUs;
-    ++log().sleeps;
-    log().sleptUs += slept;
+    ++virtualClock().sleeps;
+    virtualClock().sleptUs += slept;
     log().pausesUs.push_back(slept);
     advanceUs(slept);
 }
@@ -135,7 +135,7 @@ int HID_API_EXPORT HID_API_CALL hid_write(hid_device*, const unsigned char* data
         log().requests.push_back(req);
         return static_cast<int>(length);
     }
-    return receive(req, log().nowUs) ? static_cast<int>(length) : -1;
+    return receive(req, virtualClock().nowUs) ? static_cast<int>(length) : -1;
 }
 
 int HID_API_EXPORT HID_API_CALL hid_read_timeout(hid_device*, unsigned char* data, size_t length, int milliseconds)
@@ -158,10 +158,10 @@ int HID_API_EXPORT HID_API_CALL hid_read_timeout(hid_device*, unsigned char* dat
     if (reply->missesFirstRead && waits) {
         reply->missesFirstRead = false;
         advanceUs(limitUs);
-        reply->dueUs = std::max(reply->dueUs, log().nowUs + 1000);
+        reply->dueUs = std::max(reply->dueUs, virtualClock().nowUs + 1000);
         return 0;
     }
-    const uint64_t waitUs = reply->dueUs > log().nowUs ? reply->dueUs - log().nowUs : 0;
+    const uint64_t waitUs = reply->dueUs > virtualClock().nowUs ? reply->dueUs - virtualClock().nowUs : 0;
     if (waits && waitUs > limitUs) {
         advanceUs(limitUs);
         return 0;

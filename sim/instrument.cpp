@@ -5,6 +5,7 @@
 #include "instrument.h"
 
 #include <algorithm>
+#include <iterator>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -21,6 +22,8 @@ using Bytes = std::vector<uint8_t>;
 struct State {
     Config config;
     Log log;
+    Flash flash;
+    Clock clock;
     bool configured = false;   // reset() or the environment has set things up
     std::deque<Reply> pending;  // answers not yet read, in the order they come
     bool failNextRead = false;
@@ -36,17 +39,8 @@ State& state()
     return s;
 }
 
-void put16(Bytes& r, size_t at, uint16_t v)
-{
-    r[at] = static_cast<uint8_t>(v >> 8);
-    r[at + 1] = static_cast<uint8_t>(v);
-}
-
-void put32(Bytes& r, size_t at, uint32_t v)
-{
-    put16(r, at, static_cast<uint16_t>(v >> 16));
-    put16(r, at + 2, static_cast<uint16_t>(v));
-}
+void put16(Bytes& r, size_t at, uint16_t v) { wire::putBigEndian(&r[at], v, 2); }
+void put32(Bytes& r, size_t at, uint32_t v) { wire::putBigEndian(&r[at], v, 4); }
 
 Bytes identifyReply()
 {
@@ -94,7 +88,7 @@ Bytes writeFlashReply(const Request& req)
     const uint16_t page = wire::pageOf(req.data());
     const uint8_t part = req[at::part] % wire::partsPerPage;
     const uint8_t* chunk = &req[at::dataAt];
-    const auto [slot, fresh] = state().log.flash.try_emplace(page);
+    const auto [slot, fresh] = state().flash.try_emplace(page);
     if (fresh)
         slot->second.fill(0xFF);  // erased flash
     std::memcpy(&slot->second[part * wire::partBytes], chunk, wire::partBytes);
@@ -115,7 +109,7 @@ struct Stored {
 Stored storedPages(bool firmwareOnly)
 {
     Stored st;
-    for (const auto& [page, bytes] : state().log.flash) {
+    for (const auto& [page, bytes] : state().flash) {
         if (firmwareOnly && page >= wire::firstFlashPage + wire::firmwarePages)
             continue;
         for (uint8_t b : bytes) {
@@ -139,17 +133,11 @@ std::optional<Bytes> checkReply(uint8_t code)
         put16(r, 5, fw.crc);
         r[7] = c.firmwareOk ? 1 : 0;
     } else if (code == wire::command::integrityInfo) {
-        if (c.integrity == Integrity::Silent)
-            return std::nullopt;
         const Stored all = storedPages(false);
         put32(r, 1, all.bytes);
         put16(r, 5, all.crc);
-        put16(r, 7, c.integrity == Integrity::Mismatch ? static_cast<uint16_t>(all.crc ^ 0x1234) : all.crc);
-        if (c.integrity == Integrity::WrongCode)
-            r[0] = wire::command::firmwareInfo;
+        put16(r, 7, c.integrityMismatch ? static_cast<uint16_t>(all.crc ^ 0x1234) : all.crc);
     } else {
-        if (!c.answerWritten)
-            return std::nullopt;
         put32(r, 2, storedPages(false).bytes);
         put32(r, 6, 0);
     }
@@ -192,12 +180,12 @@ bool matches(const FaultRule& rule, uint32_t number, const Request& req)
 }
 
 // What a fault does to the answer; the answer may vanish.
-void applyFault(Fault kind, const Request& req, std::optional<Reply>& reply)
+void applyFault(const FaultRule& rule, const Request& req, std::optional<Reply>& reply)
 {
     if (!reply)
         return;
     Bytes& r = reply->bytes;
-    switch (kind) {
+    switch (rule.kind) {
     case Fault::Timeout: reply.reset(); break;
     case Fault::ReadError: reply.reset(); state().failNextRead = true; break;
     case Fault::WrongCode: r[0] = static_cast<uint8_t>(r[0] == 0x55 ? 0x56 : 0x55); break;
@@ -206,15 +194,16 @@ void applyFault(Fault kind, const Request& req, std::optional<Reply>& reply)
     case Fault::BadCrc:
         r[req[0] == wire::command::writeFlash ? wire::writeFlash::partCrcAt : wire::readLog::crcAt] ^= 0x5A;
         break;
-    case Fault::Short: r.resize(20); break;
+    case Fault::Short: r.resize(std::min<size_t>(r.size(), rule.keep)); break;
     case Fault::WriteError: break;  // the request never arrived
     case Fault::Interrupt:
     case Fault::Terminate: break;   // the program is interrupted, the instrument answers
+    case Fault::Count: break;
     }
 }
 
 // The fault rule that strikes this request, spent by one.
-std::optional<Fault> faultFor(const Request& req)
+std::optional<FaultRule> faultFor(const Request& req)
 {
     const uint32_t number = static_cast<uint32_t>(state().log.requests.size());
     auto& rules = state().config.faults;
@@ -222,27 +211,37 @@ std::optional<Fault> faultFor(const Request& req)
     if (rule == rules.end())
         return std::nullopt;
     --rule->times;
-    return rule->kind;
+    return *rule;
 }
 
 // What becomes of one request's answer.
 struct Steering {
-    std::optional<Fault> fault;
+    std::optional<FaultRule> fault;
     std::optional<Bytes> replacement;  // an answer given in place of the instrument's
 };
 
+// The faults a byte source can choose, by the byte's value 1..8. Stored fuzz
+// inputs depend on this table: add new kinds at its end, or to the kinds it
+// leaves out, never in between.
+constexpr Fault scriptFaults[] = {Fault::Timeout, Fault::ReadError, Fault::WrongCode, Fault::WrongEcho,
+                                  Fault::Late,    Fault::BadCrc,    Fault::Short,     Fault::WriteError};
+// Left out: a signal would end the fuzzer's own process.
+constexpr Fault unscriptedFaults[] = {Fault::Interrupt, Fault::Terminate};
+static_assert(std::size(scriptFaults) + std::size(unscriptedFaults) == static_cast<size_t>(Fault::Count),
+              "a new fault kind belongs in scriptFaults or unscriptedFaults");
+
 // Steering by a byte source: each request takes one byte. Its value modulo
-// 10 leaves the answer as it is (0), strikes it with one of the eight faults
-// (1..8, in the order of Fault), or (9) puts in its place an answer of the
-// length the next byte gives (modulo 65), made of the bytes after it.
+// 10 leaves the answer as it is (0), strikes it with one of the faults of
+// scriptFaults (1..8), or (9) puts in its place an answer of the length the
+// next byte gives (modulo 65), made of the bytes after it.
 Steering steerByScript()
 {
     const Bytes& script = state().config.script;
     size_t& at = state().scriptAt;
     Steering st;
     const uint8_t choice = script[at++] % 10;
-    if (choice >= 1 && choice <= 8)
-        st.fault = static_cast<Fault>(choice - 1);
+    if (choice >= 1 && choice <= std::size(scriptFaults))
+        st.fault = FaultRule{scriptFaults[choice - 1]};
     if (choice == 9) {
         const size_t n = at < script.size() ? script[at++] % 65 : 0;
         const size_t from = std::min(at, script.size());
@@ -270,6 +269,8 @@ std::map<uint8_t, uint32_t> defaultAnswerTimes()
 
 Config& config() { return state().config; }
 Log& log() { return state().log; }
+Flash& flash() { return state().flash; }
+Clock& virtualClock() { return state().clock; }
 
 std::array<uint8_t, wire::identityBytes> defaultIdentity()
 {
@@ -308,10 +309,11 @@ bool receive(const Request& req, uint64_t nowUs)
     if (removed())
         return false;
     const Steering st = s.config.script.empty() ? Steering{faultFor(req), std::nullopt} : steerByScript();
-    if (st.fault == Fault::WriteError)
+    const Fault kind = st.fault ? st.fault->kind : Fault::Count;
+    if (kind == Fault::WriteError)
         return false;
-    if (st.fault == Fault::Interrupt || st.fault == Fault::Terminate)
-        interruptDelivery(st.fault == Fault::Interrupt ? SIGINT : SIGTERM);
+    if (kind == Fault::Interrupt || kind == Fault::Terminate)
+        interruptDelivery(kind == Fault::Interrupt ? SIGINT : SIGTERM);
     std::optional<Reply> reply;
     std::optional<Bytes> bytes = st.replacement ? st.replacement : answer(req);
     if (bytes) {
@@ -354,7 +356,7 @@ const wchar_t* errorText() { return removed() ? L"the instrument was disconnecte
 
 std::vector<uint8_t> flashImage()
 {
-    const auto& flash = state().log.flash;
+    const auto& flash = state().flash;
     if (flash.empty())
         return {};
     const uint16_t last = flash.rbegin()->first;

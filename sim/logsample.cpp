@@ -8,17 +8,8 @@
 
 namespace sim {
 
-static void put16(uint8_t* p, uint16_t v)
-{
-    p[0] = static_cast<uint8_t>(v >> 8);
-    p[1] = static_cast<uint8_t>(v);
-}
-
-static void put32(uint8_t* p, uint32_t v)
-{
-    put16(p, static_cast<uint16_t>(v >> 16));
-    put16(p + 2, static_cast<uint16_t>(v));
-}
+static void put16(uint8_t* p, uint16_t v) { wire::putBigEndian(p, v, 2); }
+static void put32(uint8_t* p, uint32_t v) { wire::putBigEndian(p, v, 4); }
 
 static void putFloat(uint8_t* p, float f)
 {

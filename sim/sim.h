@@ -32,11 +32,13 @@ enum class Fault {
     WriteError, // the write fails with -1 and the request is lost
     Interrupt,  // the program gets SIGINT (Ctrl-C) as the request arrives; the answer comes as usual
     Terminate,  // the same with SIGTERM
+    Count       // how many kinds there are; keep it last
 };
 
 // Where a fault strikes: at request number `request` (1 = the first request of
 // the run), or, with `request` 0, at every request of `command` whose page and
-// part match (-1 matches any). It strikes `times` times, then is spent.
+// part match (-1 matches any). It strikes `times` times, then is spent. A
+// short answer keeps its first `keep` bytes.
 struct FaultRule {
     Fault kind = Fault::Timeout;
     uint32_t request = 0;
@@ -44,9 +46,8 @@ struct FaultRule {
     int page = -1;
     int part = -1;
     uint32_t times = 1;
+    uint32_t keep = 20;
 };
-
-enum class Integrity { Consistent, Mismatch, WrongCode, Silent };
 
 using wire::firstFlashPage;
 using wire::firstLogPage;
@@ -68,8 +69,7 @@ struct Config {
     uint32_t removedFrom = 0;            // from this request on every write and read fails; 0 = never
     std::wstring errorText = L"";        // what hid_error says while the instrument is present
     bool firmwareOk = true;              // verdict byte of command 17
-    Integrity integrity = Integrity::Consistent;
-    bool answerWritten = true;           // whether command 20 gets a reply
+    bool integrityMismatch = false;      // command 18 finds firmware and graphics inconsistent
     std::string flashOut;                // file that receives the flash image when the device is closed
     std::map<uint8_t, std::vector<uint8_t>> fixedReplies;  // replies given as they stand, by command
     std::map<uint8_t, uint32_t> answerUs;  // answer time by command (defaultAnswerTimes())
@@ -86,6 +86,7 @@ struct ReadCall {
     int timeoutMs = 0;
 };
 
+// What the programs did to the instrument, call by call.
 struct Log {
     std::vector<std::array<uint8_t, 64>> requests;  // every write, framed as the instrument sees a request
     uint32_t numberedReports = 0;                   // writes whose report number was not 0 (Windows)
@@ -95,16 +96,27 @@ struct Log {
     uint32_t opens = 0, closes = 0, inits = 0, exits = 0, enumerations = 0;
     std::wstring openedSerial;
     bool openedWithSerial = false;
-    std::map<uint16_t, std::array<uint8_t, 4096>> flash;  // pages written by command 15
-    uint32_t restarts = 0;                                // command 11 received
-    std::vector<std::vector<uint8_t>> replacements;       // answers a byte source gave in place of the instrument's
-    uint64_t nowUs = 0;                                   // the virtual clock
-    uint64_t sleptUs = 0;
+    uint32_t restarts = 0;                          // command 11 received
+    std::vector<std::vector<uint8_t>> replacements; // answers a byte source gave in place of the instrument's
+};
+
+// The instrument's flash memory: the pages command 15 wrote, erased (0xFF) elsewhere.
+using Flash = std::map<uint16_t, std::array<uint8_t, 4096>>;
+
+// The virtual clock of the link seam. It starts far from 0, so that a time
+// measured from the wrong origin shows.
+struct Clock {
+    static constexpr uint64_t startUs = 1000ull * 86400 * 1000000;  // 1000 days
+    uint64_t nowUs = startUs;
+    uint64_t sleptUs = 0;  // the pauses the programs got, as the platform makes them
     uint32_t sleeps = 0;
+    uint64_t elapsedUs() const { return nowUs - startUs; }
 };
 
 Config& config();
 Log& log();
+Flash& flash();
+Clock& virtualClock();
 // Default instrument, sample log, no faults, empty log; the environment is not read.
 void reset();
 // Reads the KXSIM_* variables into the configuration; false with a message on

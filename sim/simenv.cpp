@@ -59,7 +59,8 @@ bool selector(const std::string& text, int& out)
     return true;
 }
 
-// kind@REQUEST or kind@PAGE:PART, each with an optional xTIMES (x* = always).
+// kind@REQUEST, kind@cCOMMAND or kind@PAGE:PART, each with an optional xTIMES
+// (x* = always).
 bool parseFault(std::string item, FaultRule& rule)
 {
     const size_t at = item.find('@');
@@ -77,6 +78,11 @@ bool parseFault(std::string item, FaultRule& rule)
         else
             return false;
         where = where.substr(0, x);
+    }
+    unsigned long command = 0;
+    if (where.size() > 1 && where[0] == 'c' && number(where.substr(1), command) && command <= 0xFF) {
+        rule.command = static_cast<int>(command);
+        return true;
     }
     const size_t colon = where.find(':');
     if (colon == std::string::npos) {
@@ -140,12 +146,6 @@ bool loadLog(const char* path)
     return read;
 }
 
-void putLe(uint8_t* p, unsigned long v, int bytes)
-{
-    for (int i = 0; i < bytes; ++i)
-        p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
 bool flag(const char* name) { return env(name) && std::strcmp(env(name), "0") != 0; }
 
 }  // namespace
@@ -168,18 +168,16 @@ bool configureFromEnvironment()
     if (const char* v = env("KXSIM_SW"); v && !parseVersion(v, &c.identity[10]))
         ok = bad("KXSIM_SW", v);
     if (const char* v = env("KXSIM_BATTERY"))
-        number(v, n) && n <= 0xFFFF ? putLe(&c.identity[1], n, 2) : void(ok = bad("KXSIM_BATTERY", v));
+        number(v, n) && n <= 0xFFFF ? wire::putLittleEndian(&c.identity[1], static_cast<uint32_t>(n), 2) : void(ok = bad("KXSIM_BATTERY", v));
     if (const char* v = env("KXSIM_TIME"))
-        number(v, n) && n <= 0xFFFFFFFFul ? putLe(&c.identity[12], n, 4) : void(ok = bad("KXSIM_TIME", v));
+        number(v, n) && n <= 0xFFFFFFFFul ? wire::putLittleEndian(&c.identity[12], static_cast<uint32_t>(n), 4) : void(ok = bad("KXSIM_TIME", v));
     if (const char* v = env("KXSIM_FAULTS"); v && !parseFaults(v))
         ok = bad("KXSIM_FAULTS", v);
     if (const char* v = env("KXSIM_REMOVE_AT"))
         number(v, n) ? void(c.removedFrom = static_cast<uint32_t>(n)) : void(ok = bad("KXSIM_REMOVE_AT", v));
     if (const char* v = env("KXSIM_INTEGRITY")) {
         const std::string s = v;
-        if (s == "mismatch") c.integrity = Integrity::Mismatch;
-        else if (s == "wrongcode") c.integrity = Integrity::WrongCode;
-        else if (s == "silent") c.integrity = Integrity::Silent;
+        if (s == "mismatch") c.integrityMismatch = true;
         else if (s != "consistent") ok = bad("KXSIM_INTEGRITY", v);
     }
     if (const char* v = env("KXSIM_FLASH_OUT"))

@@ -71,4 +71,17 @@ constexpr uint8_t crc8(const uint8_t* bytes, std::size_t n, uint8_t crc = 0)
 
 constexpr uint16_t pageOf(const uint8_t* request) { return static_cast<uint16_t>(request[1] << 8 | request[2]); }
 
+// Puts the `bytes` low bytes of `value` at `out`: answers and log records
+// are big-endian, the identification record is little-endian.
+inline void putBigEndian(uint8_t* out, uint32_t value, int bytes)
+{
+    for (int i = 0; i < bytes; ++i)
+        out[i] = static_cast<uint8_t>(value >> (8 * (bytes - 1 - i)));
+}
+inline void putLittleEndian(uint8_t* out, uint32_t value, int bytes)
+{
+    for (int i = 0; i < bytes; ++i)
+        out[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
 }  // namespace sim::wire

@@ -95,6 +95,7 @@ def flasher_cases():
         expect("graphics area as sent", flash[graphics] == firmware[graphics], True)
         expect("refused part", run("kxflash-sim", env={"KXSIM_FAULTS": "crc@3460:17"}, folder=d), 2)
         expect("inconsistent flash", run("kxflash-sim", env={"KXSIM_INTEGRITY": "mismatch"}, folder=d), 2)
+        expect("no integrity answer", run("kxflash-sim", env={"KXSIM_FAULTS": "timeout@c18"}, folder=d), 2)
         expect("another model", run("kxflash-sim", env={"KXSIM_HW": "1.7"}, folder=d), 2)
         expect("a name with spaces unquoted", run("kxflash-sim", ["KX", "1.05a", "new.qln"], folder=d), 2)
         expect("Ctrl-C in the upload", run("kxflash-sim", env={"KXSIM_FAULTS": "sigint@12"}, folder=d), 130)

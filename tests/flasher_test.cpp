@@ -472,9 +472,9 @@ TEST_F(Verification, VerdictIsShownButOnlyTheIntegrityDecides)
 
 TEST_F(Verification, WrongOrMissingIntegrityReplyStopsBeforeTheRestart)
 {
-    for (sim::Integrity i : {sim::Integrity::WrongCode, sim::Integrity::Silent}) {
+    for (sim::Fault kind : {sim::Fault::WrongCode, sim::Fault::Timeout}) {
         sim::reset();
-        sim::config().integrity = i;
+        sim::config().faults = {{kind, 0, 18}};
         const RunResult r = runFlasherCaptured({"fw"});
         EXPECT_TRUE(endsWith(r.out, "device ...\r\nWrong response or timeout \r\n"));
         EXPECT_TRUE(requestsOf(20).empty());
@@ -482,7 +482,7 @@ TEST_F(Verification, WrongOrMissingIntegrityReplyStopsBeforeTheRestart)
         EXPECT_EQ(r.status, 2);
     }
     sim::reset();
-    sim::config().integrity = sim::Integrity::Mismatch;
+    sim::config().integrityMismatch = true;
     const RunResult r = runFlasherCaptured({"fw"});
     EXPECT_EQ(r.out.substr(r.out.find("Something")),
               "Something went wrong - Graphics data aren't consistent with firmware\r\n");
@@ -504,7 +504,7 @@ TEST_F(Verification, NumbersPrintSignedUnsignedAndInFourHexDigits)
     // Every byte of every field differs, so each must come from its place, high byte first.
     sim::config().fixedReplies[17] = {17, 0x80, 0x12, 0x34, 0x56, 0xAB, 0xCD, 1};
     sim::config().fixedReplies[18] = {18, 0x89, 0xAB, 0xCD, 0xEF, 0x12, 0x34, 0x12, 0x34};
-    sim::config().answerWritten = false;
+    sim::config().faults = {{sim::Fault::Timeout, 0, 20}};
     RunResult r = runFlasherCaptured({"fw"});
     EXPECT_NE(r.out.find("\tSize = -2146290602 bytes CRC ABCD \r\n\tDevice says that this firmware is OK :) \r\n"),
               std::string::npos);

@@ -6,8 +6,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #ifdef _WIN32
 #include <io.h>
@@ -26,19 +24,6 @@
 
 namespace {
 
-void resetGlobals()
-{
-    outputBuffer.fill(0);
-    PacketFromPC = {};
-    device_info = nullptr;
-    inputBuffer.fill(0);
-    data = nullptr;
-    folder[0] = '\0';
-    default_firmware[0] = '\0';
-    std::memset(readed, 0, sizeof readed);
-}
-
-// Every run starts as a fresh program would: its globals zero.
 template <typename Run>
 RunResult captured(Run run, const char* program, const std::vector<std::string>& args)
 {
@@ -194,19 +179,6 @@ bool endsWith(const std::string& text, const std::string& tail)
     return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void writeFile(const std::string& path, const std::string& bytes)
-{
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
 std::vector<std::string> listFolder(const std::string& path)
 {
     std::vector<std::string> names;
@@ -228,7 +200,8 @@ void InTempDir::SetUp()
     while (!std::filesystem::create_directory(dir));
     dir_ = dir.string();
     std::filesystem::current_path(dir);
-    resetGlobals();
+    startLogreaderRun();
+    startFlasherRun();
     sim::reset();
 }
 

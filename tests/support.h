@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "files.h"
 #include "logsample.h"
 
 struct RunResult {
@@ -52,8 +53,6 @@ bool makeFifo(const std::string& path);
 FILE* failingStream(const std::string& bytes);
 
 bool endsWith(const std::string& text, const std::string& tail);
-std::string readFile(const std::string& path);
-void writeFile(const std::string& path, const std::string& bytes);
 // Names in a folder, sorted, without "." and "..".
 std::vector<std::string> listFolder(const std::string& path);
 

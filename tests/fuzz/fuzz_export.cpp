@@ -27,7 +27,7 @@ void checkExports()
         fuzz::require(entry.is_directory(), "something other than the export folder was made");
         std::map<std::string, std::pair<size_t, size_t>> flights;  // CSV rows, KML points by flight start
         for (const auto& file : fs::directory_iterator(entry.path())) {
-            const std::string text = fuzz::readFile(file.path());
+            const std::string text = readFile(file.path());
             const std::string stem = file.path().stem().string();
             if (file.path().extension() == ".csv")
                 flights[stem].first = count(text, "\r\n") - 3;  // title, header, closing empty line

@@ -56,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size)
     char* argv[] = {program, nullptr};
     const int status = runFlasher(1, argv);
     fuzz::require(status == 0 || status == 2, "kxflash ended with a status it never gives");
-    const bool sent = !sim::log().flash.empty();
+    const bool sent = !sim::flash().empty();
     const std::string chosen = default_firmware[0] ? default_firmware : "firmware.qln";
     fuzz::require(!sent || std::filesystem::is_regular_file(chosen), "something that is not a file was flashed");
     if (status == 0) {

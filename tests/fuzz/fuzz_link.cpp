@@ -29,7 +29,7 @@ bool cameWithItsCrc(uint16_t page, uint8_t part, const char* data)
 
 void checkRawFile()
 {
-    const std::string raw = fuzz::readFile("raw.dat");
+    const std::string raw = readFile("raw.dat");
     fuzz::require(raw.size() % 4096 == 0, "raw.dat holds a part of a page");
     const std::vector<uint8_t>& memory = sim::config().logMemory;
     for (size_t at = 0; at < raw.size(); at += partBytes) {

@@ -1,8 +1,6 @@
 #include "fuzzsupport.h"
 
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 
 namespace fuzz {
 namespace {
@@ -32,19 +30,6 @@ bool parentUntouched()
         if (entry.path() != work)
             return false;
     return true;
-}
-
-std::string readFile(const std::filesystem::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void writeFile(const std::filesystem::path& path, const uint8_t* bytes, size_t size)
-{
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes), static_cast<std::streamsize>(size));
 }
 
 }  // namespace fuzz

@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <string>
 
+#include "../files.h"
+
 namespace fuzz {
 
 // Makes a fresh working folder inside a private parent folder and enters
@@ -18,8 +20,10 @@ void emptyWorkFolder();
 // Names in the working folder's parent other than the working folder: what a
 // run wrote outside the folder it was given.
 bool parentUntouched();
-std::string readFile(const std::filesystem::path& path);
-void writeFile(const std::filesystem::path& path, const uint8_t* bytes, size_t size);
+inline void writeFile(const std::filesystem::path& path, const uint8_t* bytes, size_t size)
+{
+    ::writeFile(path, std::string(reinterpret_cast<const char*>(bytes), size));
+}
 // Stops the fuzzer with a finding when `holds` is false.
 inline void require(bool holds, const char* what)
 {
