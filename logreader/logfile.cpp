@@ -51,12 +51,17 @@ bool fill(uint32_t offset)
 bool openLog()
 {
     const char* reason = "";
-    data = platform::openRegularFile(rawFileName, "rb", reason);
-    resetLogWindow();
-    sampletexts::forget();
+    useLogStream(platform::openRegularFile(rawFileName, "rb", reason));
     if (!data)
         fprintf(stderr, "Cannot read \"raw.dat\" in the working folder: %s. Nothing to export.\n", reason);
     return data != nullptr;
+}
+
+void useLogStream(FILE* stream)
+{
+    data = stream;
+    resetLogWindow();
+    sampletexts::forget();
 }
 
 void closeLog()

@@ -5,10 +5,14 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 // Opens "raw.dat" for reading into `data`; false, with the reason on standard
 // error, when it is missing, unreadable or not a regular file.
 bool openLog();
+// Reads the log from `stream`, already open, as from "raw.dat" (openLog hands
+// it the file; the tests hand it a stream that fails where they want).
+void useLogStream(FILE* stream);
 void closeLog();
 // The 32-byte record at `offset`. nullptr at the end of the file, for a last
 // record of fewer than 32 bytes, and once reading the file has failed (then

@@ -33,22 +33,28 @@ sim::PointFields example(uint32_t time = t0, float lat = 50.0f, float lon = 8.0f
 
 class Export : public InTempDir {
 protected:
-    // Runs one export over "raw.dat" into the folder "out"; its result and
-    // where it left the read position.
-    std::pair<int, long> run(int (*exporter)(uint32_t, uint32_t), uint32_t start, uint32_t stop)
+    // The export folder of this run, made as the flight index makes it.
+    std::string exportFolder()
     {
-        std::filesystem::create_directory("out");
-        std::strcpy(folder, "out");
+        if (folder[0] == '\0') {
+            OutputCapture quiet;
+            create_timestamp_dir();
+            quiet.stop();
+        }
+        return folder;
+    }
+    std::string csvFile(uint32_t time = t0) { return exportFolder() + "/" + exportName(time, platform::csvNameFormat); }
+    std::string kmlFile(uint32_t time = t0) { return exportFolder() + "/" + exportName(time, platform::kmlNameFormat); }
+    // Runs one export over "raw.dat" into this run's export folder; its result.
+    int run(int (*exporter)(uint32_t, uint32_t), uint32_t start, uint32_t stop)
+    {
+        exportFolder();
         EXPECT_TRUE(openLog());
         const int result = exporter(start, stop);
-        const long at = std::ftell(data);
         closeLog();
-        return {result, at};
+        return result;
     }
 };
-
-const std::string csvFile = "out/" + exportName(t0, platform::csvNameFormat);
-const std::string kmlFile = "out/" + exportName(t0, platform::kmlNameFormat);
 
 const std::string csvTitle =
     "2024-05-01_10:20:30 points from Kestrix+\r\n"
@@ -66,10 +72,9 @@ TEST_F(Export, CsvFileByteForByte)
         .point(example(t0 + 15, 51.0f, 10.0f, 0))
         .point(example(t0 + 20))              // after stop: not exported
         .save();
-    const auto [result, at] = run(exportCSV, 0, 5 * 32);
+    const int result = run(exportCSV, 0, 5 * 32);
     EXPECT_EQ(result, 1);
-    EXPECT_EQ(at, 6 * 32);
-    EXPECT_EQ(readFile(csvFile),
+    EXPECT_EQ(readFile(csvFile()),
               csvTitle +
                   "0,10:20:30,0.000000,0.000000,100,250,90,3000,85,90,21,60,1.20,240\r\n"
                   "5,10:20:35,8.000000,50.000000,100,250,90,3000,85,90,21,60,1.20,240\r\n"
@@ -105,10 +110,9 @@ std::string placemark(const std::string& time, const std::string& altitude, cons
 TEST_F(Export, KmlOfOnePointByteForByte)
 {
     LogBuilder().point(example()).save();
-    const auto [result, at] = run(exportPoints, 0, 0);
+    const int result = run(exportPoints, 0, 0);
     EXPECT_EQ(result, 1);
-    EXPECT_EQ(at, 32);
-    EXPECT_EQ(readFile(kmlFile),
+    EXPECT_EQ(readFile(kmlFile()),
               kmlDocument(placemark("10:20:30", "240", "8.000000,50.000000,240"), "8.000000,50.000000,240 "));
 }
 
@@ -121,9 +125,9 @@ TEST_F(Export, KmlHoldsPositionsAcrossBothPassesAndClampsHeights)
         .point(example(t0 + 3, 0.0f, 9.0f, 0)) // fix lost
         .point(example(t0 + 4, 51.0f, 10.0f, 240))
         .save();
-    const auto [result, at] = run(exportPoints, 0, 4 * 32);
+    const int result = run(exportPoints, 0, 4 * 32);
     EXPECT_EQ(result, 1);
-    EXPECT_EQ(readFile(kmlFile),
+    EXPECT_EQ(readFile(kmlFile()),
               kmlDocument(placemark("10:20:30", "120", "0.000000,0.000000,120") +
                               placemark("10:20:31", "-5", "8.000000,50.000000,1") +
                               placemark("10:20:33", "0", "8.000000,50.000000,1") +
@@ -137,13 +141,12 @@ TEST_F(Export, RangeWithoutPointsWritesNothingAndSucceeds)
 {
     LogBuilder().other(2, t0).point(example(1854890433)).point(example()).save();
     for (auto exporter : {exportCSV, exportPoints}) {
-        const auto [result, at] = run(exporter, 0, 32);
+        const int result = run(exporter, 0, 32);
         EXPECT_EQ(result, 1);
-        EXPECT_EQ(at, 64);
-        EXPECT_TRUE(listFolder("out").empty());
+        EXPECT_TRUE(listFolder(exportFolder()).empty());
         // stop before start reads nothing
-        EXPECT_EQ(run(exporter, 64, 32), std::make_pair(1, 64L));
-        EXPECT_TRUE(listFolder("out").empty());
+        EXPECT_EQ(run(exporter, 64, 32), 1);
+        EXPECT_TRUE(listFolder(exportFolder()).empty());
     }
 }
 
@@ -151,18 +154,16 @@ TEST_F(Export, ReadsEndAtTheEndOfTheFileWhateverStopSays)
 {
     LogBuilder().point(example()).point(example(t0 + 1)).save();
     for (auto exporter : {exportCSV, exportPoints}) {
-        const auto [result, at] = run(exporter, 0, 0xFFFFFFE0u);
+        const int result = run(exporter, 0, 0xFFFFFFE0u);
         EXPECT_EQ(result, 1);
-        EXPECT_EQ(static_cast<uint32_t>(at), 0u);  // stop + 32 wraps to the start, as the caller asked
     }
-    EXPECT_NE(readFile(csvFile).find("\r\n1,10:20:31,"), std::string::npos);
+    EXPECT_NE(readFile(csvFile()).find("\r\n1,10:20:31,"), std::string::npos);
 }
 
 TEST_F(Export, WithoutAnExportFolderNothingIsWritten)
 {
     LogBuilder().point(example()).save();
-    folder[0] = '\0';
-    ASSERT_TRUE(openLog());
+    ASSERT_TRUE(openLog());  // and no export folder made
     OutputCapture capture;
     EXPECT_EQ(exportCSV(0, 0), 0);
     EXPECT_EQ(exportPoints(0, 0), 0);
@@ -179,33 +180,29 @@ TEST_F(Export, FailedWritesAreFailures)
     LogBuilder().point(example()).save();
     if (platform::windows)
         GTEST_SKIP() << "a full disk is tried through /dev/full";
-    std::filesystem::create_directory("out");
-    std::filesystem::create_symlink("/dev/full", csvFile);
-    std::filesystem::create_symlink("/dev/full", kmlFile);
+    std::filesystem::create_symlink("/dev/full", csvFile());
+    std::filesystem::create_symlink("/dev/full", kmlFile());
     OutputCapture capture;
-    EXPECT_EQ(run(exportCSV, 0, 0), std::make_pair(0, 32L));
-    EXPECT_EQ(run(exportPoints, 0, 0), std::make_pair(0, 32L));
+    EXPECT_EQ(run(exportCSV, 0, 0), 0);
+    EXPECT_EQ(run(exportPoints, 0, 0), 0);
     const std::string err = capture.stop().err;
-    EXPECT_NE(err.find("Cannot write " + csvFile + ": No space left on device"), std::string::npos) << err;
-    EXPECT_NE(err.find("Cannot write " + kmlFile + ": No space left on device"), std::string::npos) << err;
+    EXPECT_NE(err.find("Cannot write " + csvFile() + ": No space left on device"), std::string::npos) << err;
+    EXPECT_NE(err.find("Cannot write " + kmlFile() + ": No space left on device"), std::string::npos) << err;
 }
 
 TEST_F(Export, FileThatCannotBeCreatedStopsTheWalkAndFailsOnlyItsExport)
 {
     LogBuilder().point(example()).point(example(t0 + 1)).point(example(t0 + 2)).save();
-    std::filesystem::create_directory("out");
-    std::filesystem::create_directory(kmlFile);  // in the way of the KML file
+    std::filesystem::create_directory(kmlFile());  // in the way of the KML file
     OutputCapture capture;
-    const auto kml = run(exportPoints, 0, 64);
-    const auto csv = run(exportCSV, 0, 64);
+    EXPECT_EQ(run(exportPoints, 0, 64), 0);
+    EXPECT_EQ(run(exportCSV, 0, 64), 1);
     const RunResult printed = capture.stop();
-    EXPECT_EQ(kml, std::make_pair(0, 96L));
-    EXPECT_EQ(csv, std::make_pair(1, 96L));
     EXPECT_EQ(printed.out, "Error when creating file \r\n");  // once, not per point
-    EXPECT_EQ(printed.err.find("Cannot create out"), 0u) << printed.err;
+    EXPECT_EQ(printed.err.find("Cannot create " + exportFolder()), 0u) << printed.err;
     EXPECT_NE(printed.err.find(exportName(t0, platform::kmlNameFormat)), std::string::npos);
     EXPECT_EQ(std::count(printed.err.begin(), printed.err.end(), '\n'), 1);
-    const std::string csvText = readFile(csvFile);
+    const std::string csvText = readFile(csvFile());
     EXPECT_EQ(std::count(csvText.begin(), csvText.end(), '\n'), 2 + 3 + 1);
 }
 

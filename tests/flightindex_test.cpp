@@ -167,10 +167,7 @@ TEST_F(FlightIndex, ReadErrorIsNeverTakenForTheEndOfTheLog)
     FILE* failing = failingStream(log.bytes.substr(0, (1u << 20) + 32));
     if (!failing)
         GTEST_SKIP() << "no way to make a failing stream here";
-    log.save();
-    ASSERT_TRUE(openLog());
-    std::fclose(data);
-    data = failing;
+    useLogStream(failing);
     OutputCapture capture;
     const int status = indexFlights();
     const RunResult r = capture.stop();

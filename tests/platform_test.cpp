@@ -5,6 +5,7 @@
 
 #include "devlink.h"
 #include "flasher.h"
+#include "logfile.h"
 #include "logreader.h"
 #include "platform.h"
 #include "sim.h"
@@ -59,7 +60,7 @@ TEST_F(Platform, FolderMessages)
     OutputCapture capture;
     create_timestamp_dir();
     const std::string first(folder);
-    folder[0] = '\0';
+    startLogreaderRun();  // a second run in the same minute
     create_timestamp_dir();
     const RunResult printed = capture.stop();
     const std::string& out = printed.out;
@@ -74,25 +75,38 @@ TEST_F(Platform, FolderMessages)
         EXPECT_EQ(err, "");
     }
     EXPECT_EQ(std::string(folder), first);  // the existing folder serves the run on both
+#ifndef _WIN32
+    // A name taken by a dangling link: mkdir fails with EEXIST, and the name
+    // is still the run's folder (its files then cannot be created there).
+    std::filesystem::remove(first);
+    std::filesystem::create_symlink("nowhere", first);
+    startLogreaderRun();
+    OutputCapture again;
+    create_timestamp_dir();
+    const std::string err2 = again.stop().err;
+    EXPECT_EQ(err2, "Directory created fail: File exists\n");
+    EXPECT_EQ(std::string(folder), first);
+#endif
 }
 
 TEST_F(Platform, FileNamesAndPaths)
 {
     LogBuilder().point(t0).save();
-    std::strcpy(folder, "missing");
-    data = std::fopen("raw.dat", "rb");
     OutputCapture capture;
+    create_timestamp_dir();
+    std::filesystem::remove(folder);  // gone: the paths show in the messages
+    ASSERT_TRUE(openLog());
     exportPoints(0, 0);
     exportCSV(0, 0);
+    closeLog();
     const std::string err = capture.stop().err;
-    std::fclose(data);
-    data = nullptr;
+    const std::string at = std::string("Cannot create ") + folder;
     if (platform::windows) {
-        EXPECT_NE(err.find("Cannot create missing\\2024-05-01_10_20_30.kml"), std::string::npos) << err;
-        EXPECT_NE(err.find("Cannot create missing/2024-05-01_10-20-30.csv"), std::string::npos) << err;
+        EXPECT_NE(err.find(at + "\\2024-05-01_10_20_30.kml"), std::string::npos) << err;
+        EXPECT_NE(err.find(at + "/2024-05-01_10-20-30.csv"), std::string::npos) << err;
     } else {
-        EXPECT_NE(err.find("Cannot create missing/2024-05-01_10:20:30.kml"), std::string::npos) << err;
-        EXPECT_NE(err.find("Cannot create missing/2024-05-01_10:20:30.csv"), std::string::npos) << err;
+        EXPECT_NE(err.find(at + "/2024-05-01_10:20:30.kml"), std::string::npos) << err;
+        EXPECT_NE(err.find(at + "/2024-05-01_10:20:30.csv"), std::string::npos) << err;
     }
 }
 
