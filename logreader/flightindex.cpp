@@ -65,8 +65,7 @@ void closeFlight(Scan& s)
 bool scanRecord(Scan& s)
 {
     const uint8_t* record = recordAt(s.offset);
-    // Offsets are 32-bit: a file that goes on past 4 GiB ends there.
-    const bool full = record && s.offset <= UINT32_MAX - recordSize;
+    const bool full = record && followedByOffset(s.offset);
     if (!record && logReadFailed())
         return false;
     s.timestamp = full ? recordTimestamp(record) : 0;

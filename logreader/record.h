@@ -14,6 +14,10 @@ constexpr uint32_t latestTimeExcluded = 1854890433;    // 2028-10-11 15:20:33 UT
 // Samples further apart than this belong to different flights.
 constexpr uint32_t flightGapSeconds = 600;
 
+// Offsets in "raw.dat" are 32-bit: true when the offset just past the record
+// at `offset` still is one. A file that goes on past 4 GiB ends there.
+constexpr bool followedByOffset(uint32_t offset) { return offset <= UINT32_MAX - recordSize; }
+
 // One decoded sample.
 struct MMdata {
     float lat;

@@ -195,7 +195,10 @@ TEST_F(Identification, NoInstrumentAndUnopenableInstrument)
 {
     sim::config().present = false;
     RunResult r = runLogreaderCaptured();
-    EXPECT_NE(r.out.find(":)\r\n\nDevice not found \r\nReading data \r\n"), std::string::npos) << r.out;
+    // The whole console of the run: banner, usage, the message.
+    EXPECT_EQ(r.out, "Kestrix plus LOGreader v.1.06a - free software, without any warranty\r\nusage :\r\nConnect your "
+                     "KX+ to PC via USB , device must be on - and let the magic start :)\r\n\nDevice not found \r\n"
+                     "Reading data \r\n");
     EXPECT_EQ(r.status, 2);  // no "raw.dat" to export either
 
     sim::reset();
@@ -216,6 +219,20 @@ TEST_F(Identification, NoInstrumentAndUnopenableInstrument)
     writeFile("raw.dat", std::string(256 * 4096, '\xFF'));
     r = runLogreaderCaptured();
     EXPECT_NE(r.err.find("): 256 of 256 pages.\n"), std::string::npos) << r.err;
+}
+
+RunResult logreaderWithOneByteIdentification(const std::vector<std::string>& args)
+{
+    sim::config().fixedReplies[2] = {2};  // the code alone
+    return runLogreaderCaptured(args);
+}
+
+TEST_F(Identification, ShortestReplyWithItsCodeIdentifies)
+{
+    const RunResult r = runWithDeadline(logreaderWithOneByteIdentification, {}, 20);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("Kestrix+ found \r\n\tID : 00:00:00:00:00 \r\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Done...\r\n"), std::string::npos);
 }
 
 TEST_F(Identification, HelpAndVersionTouchNothing)

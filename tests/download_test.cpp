@@ -105,7 +105,7 @@ TEST_F(Download, EveryFaultIsRepeatedAwayAndShownAsTheUserSeesIt)
     };
     const RunResult r = runLogreaderCaptured();
     EXPECT_EQ(r.status, 0);
-    std::string expected = "..";
+    std::string expected = "..";  // the timeout and the read error of page 256
     for (unsigned pages = 1; pages <= 256; ++pages) {
         if (pages == 45)  // page 300 is the 45th
             expected += crcLines(partCrc(300, 0), partCrc(300, 0) ^ 0x5A);
@@ -118,6 +118,23 @@ TEST_F(Download, EveryFaultIsRepeatedAwayAndShownAsTheUserSeesIt)
     }
     EXPECT_EQ(pagesMarked(downloadText(r.out)), expected + "Done...\r\n");
     EXPECT_EQ(readFile("raw.dat"), memory());
+}
+
+TEST_F(Download, ReplyOfExactlyItsPartIsEnough)
+{
+    // Code, page, part, CRC and 32 data bytes: 37 bytes are a whole reply, 36 are not.
+    for (const auto& [keep, requests] : {std::pair{37u, 1}, std::pair{36u, 2}}) {
+        sim::reset();
+        sim::FaultRule cut{sim::Fault::Short, 0, 14, 256, 3};
+        cut.keep = keep;
+        sim::config().faults = {cut};
+        EXPECT_EQ(runLogreaderCaptured().status, 0);
+        const auto reqs = logRequests();
+        EXPECT_EQ(std::count_if(reqs.begin(), reqs.end(), [](const auto& r) { return r[2] == 0 && r[3] == 3; }),
+                  requests)
+            << keep;
+        EXPECT_EQ(readFile("raw.dat"), memory());
+    }
 }
 
 TEST_F(Download, LateReplyNeverLandsInTheWrongPlace)
@@ -192,6 +209,10 @@ TEST_F(Download, InstrumentThatStopsAnsweringIsGivenUpAfterThirtySeconds)
     // Each unanswered read waits 400 ms: 74 of them are 29.6 s, the 75th makes 30 s.
     sim::config().faults = {{sim::Fault::Timeout, 0, 14, 258, 7, 74}};
     EXPECT_EQ(runLogreaderCaptured().status, 0);
+    // The bound counts from the start of the download, not from the clock's origin.
+    sim::reset();
+    sim::config().faults = {{sim::Fault::Timeout, 0, 14, 256, 0, 3}};
+    EXPECT_EQ(runLogreaderCaptured().status, 0);
     sim::reset();
     sim::config().faults = {{sim::Fault::Timeout, 0, 14, 258, 7, 75}};
     EXPECT_EQ(runLogreaderCaptured().status, 1);
@@ -239,6 +260,11 @@ TEST_F(Download, RawFileThatCannotBeWrittenIsAFailureNeverDone)
     givenUp("Cannot write \"raw.dat\": File too large. Download given up; the file keeps the 2 whole pages read before.",
             memory().substr(0, 2 * 4096));
     setrlimit(RLIMIT_FSIZE, &before);
+
+    // Every page written, and closing the file fails.
+    std::filesystem::remove("raw.dat");
+    failNextCloseOf("raw.dat");
+    givenUp("Cannot write \"raw.dat\": Input/output error.");
 #endif
 }
 

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "exportfile.h"
 #include "logfile.h"
 #include "logreader.h"
 #include "platform.h"
@@ -137,6 +138,95 @@ TEST_F(Export, KmlHoldsPositionsAcrossBothPassesAndClampsHeights)
                           "10.000000,51.000000,240 "));
 }
 
+// A flight that fills the whole log memory, 32,768 points a second apart,
+// each at a latitude of its own; and the rows and placemarks that printf
+// gives for them.
+struct FullFlight {
+    static constexpr uint32_t points = 32768;
+    LogBuilder log;
+    std::string csvRows, placemarks, track;
+    FullFlight()
+    {
+        for (uint32_t i = 0; i < points; ++i) {
+            const float lat = 50.0f + static_cast<float>(i) / 65536.0f;
+            log.point(example(t0 + i, lat));
+            const uint32_t day = (t0 + i) % 86400;
+            char clock[16], position[64], row[160];
+            snprintf(clock, sizeof clock, "%02u:%02u:%02u", day / 3600, day / 60 % 60, day % 60);
+            snprintf(position, sizeof position, "8.000000,%f,240", static_cast<double>(lat));
+            snprintf(row, sizeof row, "%u,%s,8.000000,%f,100,250,90,3000,85,90,21,60,1.20,240\r\n", i, clock,
+                     static_cast<double>(lat));
+            csvRows += row;
+            placemarks += placemark(clock, "240", position);
+            track += std::string(position) + " ";
+        }
+    }
+};
+
+TEST_F(Export, FlightLargerThanTheOutputBufferByteForByte)
+{
+    const FullFlight flight;
+    flight.log.save();
+    const uint32_t last = (FullFlight::points - 1) * 32;
+    // The CSV name taken: its walk stops at the first point, whatever the flight's size.
+    std::filesystem::create_directory(csvFile());
+    ASSERT_TRUE(openLog());
+    OutputCapture quiet;
+    EXPECT_EQ(exportPoints(0, last), 1);
+    EXPECT_EQ(exportCSV(0, last), 0);
+    quiet.stop();
+    closeLog();
+    // As the flight index writes them: the KML first, then the CSV from the texts it stored.
+    std::filesystem::remove(csvFile());
+    ASSERT_TRUE(openLog());
+    EXPECT_EQ(exportPoints(0, last), 1);
+    EXPECT_EQ(exportCSV(0, last), 1);
+    closeLog();
+    EXPECT_TRUE(readFile(csvFile()) == csvTitle + flight.csvRows + "\r\n");
+    EXPECT_TRUE(readFile(kmlFile()) == kmlDocument(flight.placemarks, flight.track));
+}
+
+TEST_F(Export, ReadErrorInsideAWalkFailsThatExport)
+{
+    const FullFlight flight;
+    // The log as a disk that fails past the flight's last point.
+    exportFolder();
+    OutputCapture quiet;
+    useLogStream(failingStream(flight.log.bytes));
+    if (!data)
+        GTEST_SKIP() << "no way to make a failing stream here";
+    const uint32_t past = FullFlight::points * 32;
+    EXPECT_EQ(exportPoints(0, past), 0);
+    EXPECT_EQ(exportCSV(0, past), 0);
+    closeLog();
+    EXPECT_NE(quiet.stop().err.find("Cannot read \"raw.dat\": Input/output error"), std::string::npos);
+    const std::string kml = readFile(kmlFile());
+    EXPECT_EQ(kml.find("<name>Track</name>"), std::string::npos) << "no track after a failed first pass";
+    EXPECT_TRUE(endsWith(kml, "</Placemark>\r\n\r\n\r\n</Document></kml>\r\n"));
+    EXPECT_TRUE(readFile(csvFile()) == csvTitle + flight.csvRows + "\r\n");
+}
+
+TEST_F(Export, PutAcrossTheBufferEndKeepsEveryByteInOrder)
+{
+    // The export files gather their bytes in one buffer of 256 KiB; a text put
+    // three bytes before its end is split across a write to the disk.
+    constexpr std::size_t bufferBytes = 256 * 1024;
+    exportFolder();
+    ExportFile file;
+    ASSERT_TRUE(file.create("%s/%s", "crossing"));
+    for (std::size_t filled = 0; filled < bufferBytes - 3;) {
+        const std::size_t n = std::min<std::size_t>(4096, bufferBytes - 3 - filled);
+        char* at = file.room(n);
+        std::memset(at, 'a', n);
+        file.commit(at + n);
+        filled += n;
+    }
+    file.put("ABCD");
+    file.put("EF");
+    ASSERT_TRUE(file.close());
+    EXPECT_TRUE(readFile(exportFolder() + "/crossing") == std::string(bufferBytes - 3, 'a') + "ABCDEF");
+}
+
 TEST_F(Export, RangeWithoutPointsWritesNothingAndSucceeds)
 {
     LogBuilder().other(2, t0).point(example(1854890433)).point(example()).save();
@@ -188,6 +278,14 @@ TEST_F(Export, FailedWritesAreFailures)
     const std::string err = capture.stop().err;
     EXPECT_NE(err.find("Cannot write " + csvFile() + ": No space left on device"), std::string::npos) << err;
     EXPECT_NE(err.find("Cannot write " + kmlFile() + ": No space left on device"), std::string::npos) << err;
+
+    // Everything written, and closing the file fails: the reason is the close's.
+    std::filesystem::remove(kmlFile());
+    failNextCloseOf(exportName(t0, platform::kmlNameFormat));
+    OutputCapture again;
+    EXPECT_EQ(run(exportPoints, 0, 0), 0);
+    const std::string err2 = again.stop().err;
+    EXPECT_EQ(err2, "Cannot write " + kmlFile() + ": Input/output error. The file is incomplete.\n");
 }
 
 TEST_F(Export, FileThatCannotBeCreatedStopsTheWalkAndFailsOnlyItsExport)
@@ -204,6 +302,8 @@ TEST_F(Export, FileThatCannotBeCreatedStopsTheWalkAndFailsOnlyItsExport)
     EXPECT_EQ(std::count(printed.err.begin(), printed.err.end(), '\n'), 1);
     const std::string csvText = readFile(csvFile());
     EXPECT_EQ(std::count(csvText.begin(), csvText.end(), '\n'), 2 + 3 + 1);
+    // Nothing else was made: the walk did not go on to name the file after a later point.
+    EXPECT_EQ(listFolder(exportFolder()).size(), 2u);
 }
 
 TEST_F(Export, FlightIndexReportsEachExportsFailureAndGoesOn)

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <tuple>
 
 #ifndef _WIN32
@@ -98,8 +99,17 @@ TEST(FirmwareChoice, EveryCandidateIsListedWithItsVersionAndCrc)
     considerFirmware("KX_1.05a_3F2C.qln", best);
     considerFirmware("firmware.qln", best);
     considerFirmware("notes.txt", best);
+    considerFirmware("qln", best);  // the shortest candidate
+    // Names of two characters and fewer are no candidates, and are not read
+    // before their start (the heap copy lets a sanitizer build see that).
+    for (const char* tiny : {"ql", "n", ""}) {
+        const auto copy = std::make_unique<char[]>(std::strlen(tiny) + 1);
+        std::strcpy(copy.get(), tiny);
+        considerFirmware(copy.get(), best);
+    }
     const std::string out = capture.stop().out;
-    const char expected[] = "KX_1.05a_3F2C.qln -> CRC 3F2C , Version 1.05a\r\nfirmware.qln -> CRC  , Version 0.00\0\r\n";
+    const char expected[] = "KX_1.05a_3F2C.qln -> CRC 3F2C , Version 1.05a\r\nfirmware.qln -> CRC  , Version 0.00\0\r\n"
+                            "qln -> CRC  , Version 0.00\0\r\n";
     EXPECT_EQ(out, std::string(expected, sizeof expected - 1));
 }
 
@@ -117,7 +127,10 @@ TEST_F(Flasher, ExitStatusesTellWhetherTheInstrumentWasFlashed)
     sim::config().present = false;
     r = runFlasherCaptured();
     EXPECT_EQ(r.status, 2);
-    EXPECT_TRUE(endsWith(r.out, "\r\n\nQuellon device not found!\r\n"));
+    EXPECT_EQ(r.out, "Kestrix plus flasher ver 1.02b - free software, without any warranty \r\nusage : Connect your "
+                     "KX+ to PC via USB , device must be on \r\n        by default program use latest firmware in "
+                     "directory to upgrade your device - but you can choose other qln file by writing it name\r\n\n"
+                     "Quellon device not found!\r\n");
     EXPECT_EQ(sim::log().exits, 1u);
 
     sim::reset();
@@ -255,6 +268,20 @@ TEST_F(Flasher, ReadErrorStopsTheUploadLikeARefusedPart)
     EXPECT_EQ(pageOf(writes.back()), 3455);
     EXPECT_EQ(writes.back()[3], 127);
     EXPECT_EQ(r.out.find("Transmission fail"), std::string::npos);
+
+    // At the very first part nothing was sent before: the closing request is
+    // still a whole command-15 request of its own.
+    startFlasherRun();
+    sim::reset();
+    device = hid_open(kxVendorId, kxProductId, nullptr);
+    OutputCapture quiet;
+    uploadFirmware(device, failingStream(image(10, 10)), switches);
+    quiet.stop();
+    hid_close(device);
+    ASSERT_EQ(sim::log().requests.size(), 1u);
+    EXPECT_EQ(sim::log().requests[0][0], 15);
+    EXPECT_EQ(pageOf(sim::log().requests[0]), 3454);
+    EXPECT_EQ(sim::log().requests[0][3], 127);
 }
 
 TEST_F(Flasher, FileShorterThanOnePartIsSentAsOnePaddedPart)
@@ -356,6 +383,9 @@ TEST_F(Flasher, OnlyImagesTheUploadWritesSoundlyAreSent)
         EXPECT_EQ(r.err.find(std::string("Not a firmware image that can be flashed: ") + c.refusal), 0u) << r.err;
         EXPECT_TRUE(endsWith(r.err, ". Nothing was sent; the instrument keeps its firmware.\n")) << r.err;
         EXPECT_TRUE(endsWith(r.out, "bytes\r\n")) << "nothing after the firmware size";
+        if (c.file.size() == 9) {  // the header's last byte lies past the end: read as 0
+            EXPECT_TRUE(endsWith(r.out, "\r\nFirmware size = 9 bytes\r\n")) << r.out;
+        }
     }
 }
 
@@ -434,6 +464,7 @@ TEST_F(Flasher, MissingAcknowledgementOrLostInstrumentFailsAtOnce)
     sim::config().faults = {{sim::Fault::Timeout, 0, 15, 3454, 3}};
     RunResult r = runFlasherCaptured({"fw"});
     EXPECT_NE(r.out.find("Transmission fail Page:3454, Part:3,"), std::string::npos);
+    EXPECT_EQ(r.out.find("Reading from the instrument failed"), std::string::npos) << "a timeout is no read failure";
     EXPECT_EQ(r.status, 2);
 
     sim::reset();

@@ -23,6 +23,10 @@ std::array<uint8_t, 32> withTime(uint8_t type, uint32_t t)
 
 TEST(PointRecord, TypeAndTimeWindowDecide)
 {
+    // The last record of a log is the one whose end is the last 32-bit offset.
+    EXPECT_TRUE(followedByOffset(0xFFFFFFC0u));
+    EXPECT_FALSE(followedByOffset(0xFFFFFFE0u));
+
     EXPECT_EQ(recordTimestamp(recordWith({}).data()), 1694498816u);
     EXPECT_TRUE(isPointRecord(recordWith({}).data()));
     EXPECT_FALSE(isPointRecord(withTime(1, 1614890433).data()));

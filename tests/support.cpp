@@ -111,6 +111,7 @@ RunResult runWithDeadline(RunResult (*run)(const std::vector<std::string>&), con
 
 bool makeFifo(const std::string&) { return false; }
 FILE* failingStream(const std::string&) { return nullptr; }
+bool failNextCloseOf(const std::string&) { return false; }
 #else
 RunResult runWithDeadline(RunResult (*run)(const std::vector<std::string>&), const std::vector<std::string>& args,
                           unsigned seconds)
@@ -136,6 +137,34 @@ RunResult runWithDeadline(RunResult (*run)(const std::vector<std::string>&), con
 }
 
 bool makeFifo(const std::string& path) { return mkfifo(path.c_str(), 0600) == 0; }
+
+// kxtests is linked with --wrap=fclose: every fclose of the programs comes here.
+namespace {
+std::string closeToFail;
+}
+
+extern "C" int __real_fclose(FILE* stream);
+extern "C" int __wrap_fclose(FILE* stream)
+{
+    if (closeToFail.empty() || !stream)
+        return __real_fclose(stream);
+    char link[64];
+    char path[4096];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fileno(stream));
+    const ssize_t n = readlink(link, path, sizeof path - 1);
+    if (n <= 0 || !endsWith(std::string(path, static_cast<size_t>(n)), closeToFail))
+        return __real_fclose(stream);
+    closeToFail.clear();
+    __real_fclose(stream);
+    errno = EIO;
+    return EOF;
+}
+
+bool failNextCloseOf(const std::string& name)
+{
+    closeToFail = name.empty() ? "" : "/" + name;
+    return true;
+}
 
 namespace {
 struct Failing {
@@ -207,6 +236,7 @@ void InTempDir::SetUp()
 
 void InTempDir::TearDown()
 {
+    failNextCloseOf("");  // not left armed for the next test
     std::filesystem::current_path(home_);
     std::error_code ignored;
     std::filesystem::remove_all(dir_, ignored);

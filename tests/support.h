@@ -51,6 +51,10 @@ bool makeFifo(const std::string& path);
 // A stream that gives `bytes` and then fails with EIO, as a disk with a bad
 // block does; nullptr where the C library cannot make one.
 FILE* failingStream(const std::string& bytes);
+// Makes the next fclose of the file whose name ends in `name` close it and
+// then fail with EIO, as a disk that loses the last write ("" disarms it);
+// false where the tests cannot (Windows).
+bool failNextCloseOf(const std::string& name);
 
 bool endsWith(const std::string& text, const std::string& tail);
 // Names in a folder, sorted, without "." and "..".
