@@ -48,14 +48,6 @@ int exchange(hid_device* device, Cmd cmd, uint8_t* buffer)
     return readReply(device, buffer, replyTimeoutMs(cmd));
 }
 
-uint16_t be16(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
-
-uint32_t be32(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 |
-           static_cast<uint32_t>(p[2]) << 8 | p[3];
-}
-
 void printBuffer(const uint8_t* buffer)
 {
     for (std::size_t i = 0; i + 1 < reportSize; ++i)

@@ -127,9 +127,13 @@ int readReply(hid_device* device, uint8_t* buffer, int timeoutMs);
 // with the command's timeout.
 int exchange(hid_device* device, Cmd cmd, uint8_t* buffer);
 
-// Big-endian values of a reply.
-uint16_t be16(const uint8_t* p);
-uint32_t be32(const uint8_t* p);
+// Big-endian values of a reply or a log record.
+constexpr uint16_t be16(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
+constexpr uint32_t be32(const uint8_t* p)
+{
+    return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 |
+           static_cast<uint32_t>(p[2]) << 8 | p[3];
+}
 
 // Writes the 64 bytes of a report as hexadecimal, for diagnostics. No run
 // calls it; it is kept as the name a developer reaches for when tracing the

@@ -158,6 +158,16 @@ inline bool regularFileInfo(const char* name, uint64_t& size, std::time_t& modif
     return true;
 }
 
+// Gives the file `from` the name `to`, replacing a file of that name.
+inline bool replaceFile(const char* from, const char* to)
+{
+#ifdef _WIN32
+    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
+#else
+    return std::rename(from, to) == 0;
+#endif
+}
+
 // Length of an open file; the file is left at its end.
 inline bool fileLength(std::FILE* file, uint64_t& size)
 {

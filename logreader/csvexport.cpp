@@ -58,4 +58,8 @@ void Csv::row(ExportFile& flight, FlightPoint& p, PositionHold& hold)
 
 }  // namespace
 
-int exportCSV(uint32_t start, uint32_t stop) { return exportFlight<Csv>(start, stop); }
+int exportCSV(uint32_t start, uint32_t stop)
+{
+    Csv csv;
+    return exportFlight(start, stop, csv);
+}

@@ -40,6 +40,13 @@ bool ExportFile::create(const char* pathFormat, const char* name)
         fprintf(stderr, "No export folder for this run: %s was not written.\n", name);
         return false;
     }
+    return createAt(full_res_);
+}
+
+bool ExportFile::createAt(const char* path)
+{
+    if (path != full_res_)
+        snprintf(full_res_, sizeof full_res_, "%s", path);
     file_ = std::fopen(full_res_, "wb");
     if (!file_) {
         fprintf(stderr, "Cannot create %s: %s\n", full_res_, std::strerror(errno));

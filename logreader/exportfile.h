@@ -42,6 +42,9 @@ public:
     // false (with the reason on standard error) when it cannot be made or
     // when this run has no export folder.
     bool create(const char* pathFormat, const char* name);
+    // Creates the file at `path`; false (with the reason on standard error)
+    // when it cannot be made.
+    bool createAt(const char* path);
     bool isOpen() const { return file_ != nullptr; }
     // Space for at least `n` bytes (n at most 4096); hand the end of what was
     // written there to `commit`. Checked builds (Debug, sanitizers, fuzzing)
@@ -62,7 +65,7 @@ private:
     std::size_t asked_ = 0;  // the room of the last room()
     bool ok_ = true;
     int error_ = 0;
-    char full_res_[112] = "";
+    char full_res_[4096] = "";  // the path, as made (the export's own names take 111 bytes at most)
 };
 
 // One point of a flight as the skeleton hands it to a format.
@@ -73,8 +76,8 @@ struct FlightPoint {
     MMdata values{};         // decoded, before the position hold
 };
 
-// The skeleton of every export of a flight, for a format given as a struct
-// of static functions:
+// The skeleton of every export of a flight, for a format given as a plain
+// struct (its functions may be static, or use what the struct holds):
 //   bool begin(ExportFile&, uint32_t firstTime)  creates the file (named after
 //       the first point) and writes its head; false when it could not
 //   void row(ExportFile&, FlightPoint&, PositionHold&)  writes one point
@@ -93,7 +96,7 @@ struct FlightPoint {
 // numbers the skeleton gives, and a second pass numbers its points from 0 in
 // file order as the first did.
 template <typename Format>
-int exportFlight(uint32_t start, uint32_t stop)
+int exportFlight(uint32_t start, uint32_t stop, Format& format)
 {
     ExportFile file;
     PositionHold hold;  // carried from the rows into `finish`
@@ -102,7 +105,7 @@ int exportFlight(uint32_t start, uint32_t stop)
     std::size_t points = 0;
     sampletexts::startFlight(start, stop);
     const bool readOk = forEachPoint(start, stop, [&](const uint8_t* record, uint32_t time) {
-        if (points == 0 && !Format::begin(file, time)) {
+        if (points == 0 && !format.begin(file, time)) {
             failed = true;
             return false;
         }
@@ -110,13 +113,13 @@ int exportFlight(uint32_t start, uint32_t stop)
         point.time = time;
         point.firstTime = point.sample == 0 ? time : point.firstTime;
         point.values = decodePoint(record);
-        Format::row(file, point, hold);
+        format.row(file, point, hold);
         return true;
     });
     failed = failed || !readOk;
     if (file.isOpen()) {
-        failed = failed || !Format::finish(file, start, stop, hold);
-        Format::tail(file);
+        failed = failed || !format.finish(file, start, stop, hold);
+        format.tail(file);
         failed = !file.close() || failed;
     }
     seekPastFlight(stop);

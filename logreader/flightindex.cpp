@@ -21,36 +21,14 @@ struct Scan {
     uint32_t offset = 0;           // file_size: the offset of the record being read
     uint32_t position = 0;         // where reading goes on: past the record read, or past a closed flight
     uint16_t flightNumber = 1;     // lp
-    bool exportFailed = false;
 };
 
-void printFlightLine(const Scan& s, uint32_t stop_timestamp)
+// Hands over the flight that ends with the latest point record, and opens
+// the next flight at the record just read.
+void closeFlight(Scan& s, const FlightVisit& visit)
 {
-    char res[32];
-    char res2[32];
-    platform::formatLocal(s.start_timestamp, "%Y-%m-%d %H:%M:%S", res, sizeof res);
-    platform::formatLocal(stop_timestamp, "%Y-%m-%d %H:%M:%S", res2, sizeof res2);
-    // A flight that runs backwards in time shows its (negative) length in seconds.
-    const int32_t flight_len = static_cast<int32_t>(stop_timestamp - s.start_timestamp);
-    const bool seconds = flight_len <= 299;
-    printf("%d.Flight betwen %s and %s \r\n Len: %d %s\r\n", s.flightNumber, res, res2,
-           seconds ? flight_len : flight_len / 60, seconds ? "s." : "min");
-}
-
-// Prints the flight that ends with the latest point record, exports it, and
-// opens the next flight at the record just read.
-void closeFlight(Scan& s)
-{
-    const uint32_t stop_timestamp = s.last_timestamp;
     const uint32_t stop_pointer = s.last_pointer - recordSize;
-    printFlightLine(s, stop_timestamp);
-    const int kml = exportPoints(s.start_pointer, stop_pointer);
-    printf(kml ? " exported to -> KML OK " : " KML fail ");
-    const int csv = exportCSV(s.start_pointer, stop_pointer);
-    printf(csv ? ",CVS OK \r\n" : ",CSV fail \r\n");
-    printf("\r\n");
-    fflush(stdout);
-    s.exportFailed = s.exportFailed || !kml || !csv;
+    visit({s.start_pointer, stop_pointer, s.start_timestamp, s.last_timestamp, s.flightNumber});
     s.start_timestamp = s.timestamp;
     // The scan goes on just past the flight's last point record: the records
     // after it, the one that closed the flight included, are read again for
@@ -62,7 +40,7 @@ void closeFlight(Scan& s)
 
 // Reads the record at `offset`; false after a partial read, which ends the
 // scan, and after a failed read.
-bool scanRecord(Scan& s)
+bool scanRecord(Scan& s, const FlightVisit& visit)
 {
     const uint8_t* record = recordAt(s.offset);
     const bool full = record && followedByOffset(s.offset);
@@ -76,14 +54,35 @@ bool scanRecord(Scan& s)
         s.start_timestamp = s.timestamp;
         s.start_pointer = s.offset;
     } else if (!full || s.timestamp > s.last_timestamp + flightGapSeconds) {
-        closeFlight(s);
+        closeFlight(s, visit);
     }
     s.last_timestamp = s.timestamp;
     s.last_pointer = s.position;
     return full;
 }
 
+void printFlightLine(const Flight& f)
+{
+    char res[32];
+    char res2[32];
+    platform::formatLocal(f.startTime, "%Y-%m-%d %H:%M:%S", res, sizeof res);
+    platform::formatLocal(f.stopTime, "%Y-%m-%d %H:%M:%S", res2, sizeof res2);
+    // A flight that runs backwards in time shows its (negative) length in seconds.
+    const int32_t flight_len = static_cast<int32_t>(f.stopTime - f.startTime);
+    const bool seconds = flight_len <= 299;
+    printf("%d.Flight betwen %s and %s \r\n Len: %d %s\r\n", f.number, res, res2,
+           seconds ? flight_len : flight_len / 60, seconds ? "s." : "min");
+}
+
 }  // namespace
+
+bool scanFlights(const FlightVisit& visit)
+{
+    Scan s;
+    while (scanRecord(s, visit))
+        s.offset = s.position;
+    return !logReadFailed();
+}
 
 int flightIndex()
 {
@@ -95,16 +94,23 @@ int flightIndex()
 int indexFlights()
 {
     create_timestamp_dir();
-    Scan s;
-    while (scanRecord(s))
-        s.offset = s.position;
-    const bool readFailed = logReadFailed();
+    bool exportFailed = false;
+    const bool readOk = scanFlights([&](const Flight& f) {
+        printFlightLine(f);
+        const int kml = exportPoints(f.start, f.stop);
+        printf(kml ? " exported to -> KML OK " : " KML fail ");
+        const int csv = exportCSV(f.start, f.stop);
+        printf(csv ? ",CVS OK \r\n" : ",CSV fail \r\n");
+        printf("\r\n");
+        fflush(stdout);
+        exportFailed = exportFailed || !kml || !csv;
+    });
     closeLog();
-    if (readFailed) {
+    if (!readOk) {
         fflush(stdout);
         return exitcode::incomplete;
     }
     printf("All data exported have a nice day. Press key to exit\r\n");
     fflush(stdout);
-    return s.exportFailed ? exitcode::incomplete : exitcode::ok;
+    return exportFailed ? exitcode::incomplete : exitcode::ok;
 }

@@ -96,4 +96,8 @@ void Kml::row(ExportFile& flight, FlightPoint& p, PositionHold& hold)
 
 }  // namespace
 
-int exportPoints(uint32_t start, uint32_t stop) { return exportFlight<Kml>(start, stop); }
+int exportPoints(uint32_t start, uint32_t stop)
+{
+    Kml kml;
+    return exportFlight(start, stop, kml);
+}

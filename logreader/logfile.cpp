@@ -4,6 +4,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 #include "logreader.h"
 #include "platform.h"
@@ -28,6 +29,7 @@ struct Window {
 };
 
 Window window;
+std::string logName = rawFileName;  // what the messages call the log
 
 bool fill(uint32_t offset)
 {
@@ -42,7 +44,7 @@ bool fill(uint32_t offset)
         window.failed = window.atEnd && std::ferror(data);
     }
     if (window.failed)
-        fprintf(stderr, "\r\nCannot read \"raw.dat\": %s. The export stops here.\n", std::strerror(errno));
+        fprintf(stderr, "\r\nCannot read \"%s\": %s. The export stops here.\n", logName.c_str(), std::strerror(errno));
     return !window.failed;
 }
 
@@ -51,14 +53,21 @@ bool fill(uint32_t offset)
 bool openLog()
 {
     const char* reason = "";
-    useLogStream(platform::openRegularFile(rawFileName, "rb", reason));
-    if (!data)
+    if (!openLogAt(rawFileName, reason))
         fprintf(stderr, "Cannot read \"raw.dat\" in the working folder: %s. Nothing to export.\n", reason);
+    return data != nullptr;
+}
+
+bool openLogAt(const char* path, const char*& reason)
+{
+    useLogStream(platform::openRegularFile(path, "rb", reason));
+    logName = path;
     return data != nullptr;
 }
 
 void useLogStream(FILE* stream)
 {
+    logName = rawFileName;
     data = stream;
     resetLogWindow();
     sampletexts::forget();

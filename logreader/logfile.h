@@ -10,6 +10,9 @@
 // Opens "raw.dat" for reading into `data`; false, with the reason on standard
 // error, when it is missing, unreadable or not a regular file.
 bool openLog();
+// Opens the log at `path` into `data`; false, with the reason in `reason`,
+// when it is missing, unreadable or not a regular file.
+bool openLogAt(const char* path, const char*& reason);
 // Reads the log from `stream`, already open, as from "raw.dat" (openLog hands
 // it the file; the tests hand it a stream that fails where they want).
 void useLogStream(FILE* stream);

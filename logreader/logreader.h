@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 
 #include "devlink.h"
 
@@ -35,6 +36,21 @@ int flightIndex();
 // The part of the flight index after "raw.dat" was opened into `data`: makes
 // the export folder, exports every flight and closes the file.
 int indexFlights();
+
+// One flight: the point records from offset `start` to the one at `stop`
+// (inclusive) in file order, no one more than 600 s after the one before.
+struct Flight {
+    uint32_t start = 0;
+    uint32_t stop = 0;
+    uint32_t startTime = 0;  // log times of its first and last point record
+    uint32_t stopTime = 0;
+    uint16_t number = 0;     // its place among the log's flights, from 1
+};
+using FlightVisit = std::function<void(const Flight&)>;
+// Reads the open log record by record and hands each flight to `visit` as
+// soon as it is closed, in file order; false when reading the log failed
+// (the flights before the failure were handed over).
+bool scanFlights(const FlightVisit& visit);
 // Makes the export folder of this run and sets `folder`.
 void create_timestamp_dir();
 // Write one flight, records from offset `start` to the record at `stop`

@@ -126,4 +126,12 @@ char* clockHMS(char* out, const std::tm& t)
     return twoDigits(out, static_cast<unsigned>(t.tm_sec));
 }
 
+char* padded(char* out, uint32_t value, int width)
+{
+    const int digits = digitCount(value);
+    for (int i = digits; i < width; ++i)
+        *out++ = '0';
+    return unsignedDecimal(out, value);
+}
+
 }  // namespace text

@@ -22,6 +22,8 @@ char* percentF(char* out, float value);
 char* percentPoint2F(char* out, float value);
 // strftime "%H:%M:%S".
 char* clockHMS(char* out, const std::tm& t);
+// printf "%0*u": `value` in at least `width` digits, zeros in front.
+char* padded(char* out, uint32_t value, int width);
 // Copies a literal text; returns the end.
 template <std::size_t N>
 char* literal(char* out, const char (&text)[N])

@@ -17,6 +17,7 @@
 #endif
 #include <fcntl.h>
 
+#include "converter.h"
 #include "flasher.h"
 #include "logreader.h"
 #include "platform.h"
@@ -100,6 +101,11 @@ RunResult runLogreaderCaptured(const std::vector<std::string>& args)
 RunResult runFlasherCaptured(const std::vector<std::string>& args)
 {
     return captured(runFlasher, "kxflash", args);
+}
+
+RunResult runConverterCaptured(const std::vector<std::string>& args)
+{
+    return captured(runConverter, "kxconvert", args);
 }
 
 #ifdef _WIN32

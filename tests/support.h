@@ -39,6 +39,7 @@ private:
 
 RunResult runLogreaderCaptured(const std::vector<std::string>& args = {});
 RunResult runFlasherCaptured(const std::vector<std::string>& args = {});
+RunResult runConverterCaptured(const std::vector<std::string>& args = {});
 
 // Runs `run` in a child process that is stopped after `seconds`: a program
 // that would wait for ever comes back with status `hung` instead of holding up

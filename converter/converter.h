@@ -1,0 +1,68 @@
+// kxconvert: the flights of a "raw.dat" as IGC (flight-log and scoring sites,
+// flight analysis), GPX (maps, phones, GPSBabel) and KML with time (Google
+// Earth's replay). It finds the flights and decodes the records with the
+// log reader's own code; everything it writes is in UTC, so the files are the
+// same bytes under every time zone.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "exportfile.h"
+#include "record.h"
+
+// The whole run; the exit status: 0 all written, 1 bad usage, 2 the log
+// could not be read or a file not written.
+int runConverter(int argc, char** argv);
+// Puts what a run keeps back to the start of a fresh program.
+void startConverterRun();
+
+// A date and time of day in UTC.
+struct UtcTime {
+    int year = 1970, month = 1, day = 1, hour = 0, minute = 0, second = 0;
+};
+UtcTime utcOf(uint32_t seconds);
+// "YYYY-MM-DD"
+char* isoDate(char* out, const UtcTime& t);
+// "YYYY-MM-DDTHH:MM:SSZ"
+char* isoDateTime(char* out, const UtcTime& t);
+
+// A position that maps and scorers take: latitude not 0 (the instrument's
+// mark for no fix), both finite and within ±90 and ±180 degrees.
+bool usablePosition(const MMdata& point);
+
+// Where one flight goes and what names it.
+struct FlightFile {
+    std::string path;          // the file being written (a temporary name)
+    std::string title;         // "KX+ flight YYYY-MM-DD NN"
+    uint32_t dateTime = 0;     // the log time of its first usable position
+    unsigned dayNumber = 1;    // NN: its place among the flights of that UTC date
+};
+
+// The three formats, for exportFlight (exportfile.h).
+struct IgcFormat {
+    const FlightFile& target;
+    bool fixed = false;  // a usable position has come
+    float lat = 0.0f;    // the last usable position
+    float lon = 0.0f;
+    bool begin(ExportFile& file, uint32_t firstTime);
+    void row(ExportFile& file, FlightPoint& p, PositionHold&);
+    static bool finish(ExportFile&, uint32_t, uint32_t, PositionHold&) { return true; }
+    static void tail(ExportFile&) {}
+};
+
+struct GpxFormat {
+    const FlightFile& target;
+    bool begin(ExportFile& file, uint32_t firstTime);
+    void row(ExportFile& file, FlightPoint& p, PositionHold&);
+    static bool finish(ExportFile&, uint32_t, uint32_t, PositionHold&) { return true; }
+    static void tail(ExportFile& file);
+};
+
+struct TimedKmlFormat {
+    const FlightFile& target;
+    bool begin(ExportFile& file, uint32_t firstTime);
+    void row(ExportFile& file, FlightPoint& p, PositionHold&);
+    bool finish(ExportFile& file, uint32_t start, uint32_t stop, PositionHold&);
+    static void tail(ExportFile& file);
+};

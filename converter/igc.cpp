@@ -1,0 +1,107 @@
+// One flight as an IGC file, laid out as the IGC specification for flight
+// recorders lays it out: an A record for a recorder without an approved
+// manufacturer code, H records, an I record declaring the extensions, one B
+// record per point, CR LF line ends. There is no G record: the file is not signed.
+#include <algorithm>
+#include <cmath>
+
+#include "cli.h"
+#include "converter.h"
+#include "textformat.h"
+
+namespace {
+
+using text::literal;
+using text::padded;
+
+constexpr char header[] =
+    "HFPLTPILOTINCHARGE:\r\n"
+    "HFCM2CREW2:\r\n"
+    "HFGTYGLIDERTYPE:\r\n"
+    "HFGIDGLIDERID:\r\n"
+    "HFDTMGPSDATUM:WGS84\r\n"
+    "HFRFWFIRMWAREVERSION:\r\n"
+    "HFRHWHARDWAREVERSION:\r\n"
+    "HFFTYFRTYPE:KX+,KX+ logging instrument\r\n"
+    "HFGPSRECEIVER:KX+ built-in GNSS receiver\r\n"
+    "HFPRSPRESSALTSENSOR:KX+ built-in pressure sensor\r\n"
+    "HFCIDCOMPETITIONID:\r\n"
+    "HFCCLCOMPETITIONCLASS:\r\n"
+    // Bytes 36 on: ground speed (km/h), true track (degrees), satellites in
+    // use, climb rate (uncompensated, m/s and tenths), engine speed (1/min),
+    // outside air temperature (degrees Celsius).
+    "I063638GSP3941TRT4243SIU4446VAR4751RPM5254OAT\r\n";
+
+// "DDMMmmmN" or, with three degree digits, "DDDMMmmmE": degrees, minutes and
+// thousandths of a minute, then the hemisphere.
+char* angle(char* out, float value, int degreeDigits, char positive, char negative)
+{
+    const auto thousandths = static_cast<uint32_t>(std::lround(std::fabs(static_cast<double>(value)) * 60000.0));
+    out = padded(out, thousandths / 60000, degreeDigits);
+    out = padded(out, thousandths % 60000, 5);
+    *out++ = value < 0.0f ? negative : positive;
+    return out;
+}
+
+// A signed value in `width` characters: a minus sign takes the place of the first digit.
+char* signedField(char* out, int32_t value, int width)
+{
+    int32_t most = 1;
+    for (int i = 0; i < width; ++i)
+        most *= 10;
+    if (value >= 0)
+        return padded(out, static_cast<uint32_t>(std::min(value, most - 1)), width);
+    *out++ = '-';
+    return padded(out, static_cast<uint32_t>(std::min(-value, most / 10 - 1)), width - 1);
+}
+
+}  // namespace
+
+bool IgcFormat::begin(ExportFile& file, uint32_t)
+{
+    if (!file.createAt(target.path.c_str()))
+        return false;
+    const UtcTime day = utcOf(target.dateTime);
+    char* out = file.room(256);
+    out = literal(out, "AXXXKXP\r\nHFDTEDATE:");
+    out = padded(out, static_cast<uint32_t>(day.day), 2);
+    out = padded(out, static_cast<uint32_t>(day.month), 2);
+    out = padded(out, static_cast<uint32_t>(day.year % 100), 2);
+    *out++ = ',';
+    out = padded(out, target.dayNumber, 2);
+    file.commit(literal(out, "\r\n"));
+    file.put(header, sizeof header - 1);
+    file.put("LXXXconverted by kxconvert " KX_PACKAGE_VERSION " from the instrument's log; not signed\r\n");
+    return true;
+}
+
+// Points before the first usable position are left out; a point without one
+// after it is written with validity V at the last usable position.
+void IgcFormat::row(ExportFile& file, FlightPoint& p, PositionHold&)
+{
+    const MMdata& d = p.values;
+    const bool usable = usablePosition(d);
+    if (usable) {
+        fixed = true;
+        lat = d.lat;
+        lon = d.lon;
+    }
+    if (!fixed)
+        return;
+    const uint32_t ofDay = p.time % 86400;  // past midnight the time starts again at 000000
+    char* out = file.room(128);
+    *out++ = 'B';
+    out = padded(out, ofDay / 3600 * 10000 + ofDay / 60 % 60 * 100 + ofDay % 60, 6);
+    out = angle(out, lat, 2, 'N', 'S');
+    out = angle(out, lon, 3, 'E', 'W');
+    *out++ = usable ? 'A' : 'V';
+    out = signedField(out, d.Altitude, 5);
+    out = signedField(out, d.AltitudeGPS, 5);
+    out = padded(out, std::min<uint32_t>(d.speed, 999), 3);
+    out = padded(out, d.Course % 360u, 3);
+    out = padded(out, std::min<uint32_t>(d.Satelites, 99), 2);
+    out = signedField(out, d.Vario2, 3);
+    out = padded(out, d.RPM, 5);
+    out = signedField(out, d.Tz, 3);
+    file.commit(literal(out, "\r\n"));
+}
