@@ -207,6 +207,37 @@ Case measure(const std::string& program, const fs::path& base, const std::vector
     return c;
 }
 
+// kxconvert on the one-flight log to IGC and GPX, against GPSBabel turning
+// the same points from GPX into IGC, and against writing the same bytes.
+Case measureConverter(const std::string& converter, const fs::path& base, const std::vector<uint8_t>& log)
+{
+    Case c;
+    const fs::path ours = base / "ours";
+    fs::create_directories(ours);
+    writeFile(ours / "raw.dat", std::string(log.begin(), log.end()));
+    const std::vector<std::string> run = {converter, "-q", "-o", "out", "raw.dat"};
+    for (int i = 0; i < rounds; ++i) {
+        fs::remove_all(ours / "out");
+        const Timed t = runProgram(run, ours);
+        c.ours.seconds = std::min(c.ours.seconds, t.seconds);
+        c.ours.peakKiB = std::max(c.ours.peakKiB, t.peakKiB);
+        if (i == 0)
+            for (const auto& f : fs::directory_iterator(ours / "out"))
+                c.files.emplace_back(f.path().filename().string(), readFile(f.path()));
+        const fs::path plain = base / ("plain-" + std::to_string(i));
+        c.plain.seconds = std::min(c.plain.seconds, writePlainly(c.files, plain));
+        fs::remove_all(plain);
+        for (const auto& f : c.files)
+            if (f.first.size() > 4 && f.first.compare(f.first.size() - 4, 4, ".gpx") == 0) {
+                const Timed b = runProgram({"gpsbabel", "-i", "gpx", "-f", (ours / "out" / f.first).string(), "-o",
+                                            "igc", "-F", (base / "babel.igc").string()},
+                                           base);
+                c.babel.seconds = std::min(c.babel.seconds, b.seconds);
+            }
+    }
+    return c;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -233,8 +264,18 @@ int main(int argc, char** argv)
     std::printf("| 1 MiB log, %zu flights, %zu files | %.1f ms | creating and writing them %.1f ms | %.2fx |\n",
                 many.files.size() / 2, many.files.size(), many.ours.seconds * 1e3, many.plain.seconds * 1e3,
                 many.ours.seconds / many.plain.seconds);
-    std::printf("\npeak memory of kxlogreader: %.1f MiB (one flight), %.1f MiB (%zu flights)\n",
-                one.ours.peakKiB / 1024.0, many.ours.peakKiB / 1024.0, many.files.size() / 2);
+    std::fflush(stdout);
+    const std::string converter = (fs::path(program).parent_path() / "kxconvert").string();
+    const Case converted = measureConverter(converter, base / "convert", pointLog(false));
+    std::printf("| kxconvert: 1 MiB log, 1 flight to IGC and GPX, %zu bytes | %.1f ms | GPSBabel GPX to IGC %.1f ms | "
+                "%.1fx faster |\n",
+                totalBytes(converted.files), converted.ours.seconds * 1e3, converted.babel.seconds * 1e3,
+                converted.babel.seconds / converted.ours.seconds);
+    std::printf("| same | %.1f ms | writing the same bytes %.2f ms | %.2fx the write |\n", converted.ours.seconds * 1e3,
+                converted.plain.seconds * 1e3, converted.ours.seconds / converted.plain.seconds);
+    std::printf("\npeak memory of kxlogreader: %.1f MiB (one flight), %.1f MiB (%zu flights); of kxconvert: %.1f MiB\n",
+                one.ours.peakKiB / 1024.0, many.ours.peakKiB / 1024.0, many.files.size() / 2,
+                converted.ours.peakKiB / 1024.0);
     fs::remove_all(base);
     return 0;
 }

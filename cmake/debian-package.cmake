@@ -5,7 +5,7 @@
 # scripts/package sets it from the commit).
 find_program(GZIP gzip REQUIRED)
 set(kx_gz_files "")
-foreach(page kxlogreader kxflash)
+foreach(page kxlogreader kxflash kxconvert)
   configure_file(man/${page}.1.in ${CMAKE_BINARY_DIR}/man/${page}.1 @ONLY)
   list(APPEND kx_gz_files ${CMAKE_BINARY_DIR}/man/${page}.1.gz)
   add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/man/${page}.1.gz
@@ -36,5 +36,9 @@ as a KML document for Google Earth and as a CSV table for a spreadsheet.
 kxflash updates the firmware of the instrument: it chooses the newest
 firmware file, sends it part by part with acknowledgements, has the
 instrument verify what it stored and restarts it.
+.
+kxconvert writes the flights of a downloaded log as IGC files for flight-log
+and scoring sites, GPX for maps and GPSBabel, and KML with time for Google
+Earth's replay.
 .
 A udev rule lets the user logged in at the computer open the instrument.")
