@@ -11,27 +11,6 @@
 
 namespace {
 
-// The example sample: 10:20:30, 8.0 E 50.0 N, 100 km/h, course 90, 3000 rpm...
-sim::PointFields example(uint32_t time = t0, float lat = 50.0f, float lon = 8.0f, int16_t altitude = 240)
-{
-    sim::PointFields p;
-    p.time = time;
-    p.lat = lat;
-    p.lon = lon;
-    p.speed = 100;
-    p.altitudeGps = 250;
-    p.course = 45;
-    p.rpm = 300;
-    p.t1 = 85;
-    p.t2 = 90;
-    p.tz = 21;
-    p.fuel = 60;
-    p.satellites = 7;
-    p.vario = 12;
-    p.altitude = altitude;
-    return p;
-}
-
 class Export : public InTempDir {
 protected:
     // The export folder of this run, made as the flight index makes it.

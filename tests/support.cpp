@@ -274,6 +274,26 @@ std::string openHint(const char* program)
            std::string(program) + "), unplug and plug it in again, or run as root.\n";
 }
 
+sim::PointFields example(uint32_t time, float lat, float lon, int16_t altitude)
+{
+    sim::PointFields p;
+    p.time = time;
+    p.lat = lat;
+    p.lon = lon;
+    p.speed = 100;
+    p.altitudeGps = 250;
+    p.course = 45;
+    p.rpm = 300;
+    p.t1 = 85;
+    p.t2 = 90;
+    p.tz = 21;
+    p.fuel = 60;
+    p.satellites = 7;
+    p.vario = 12;
+    p.altitude = altitude;
+    return p;
+}
+
 LogBuilder& LogBuilder::point(const sim::PointFields& p)
 {
     char r[32];

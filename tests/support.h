@@ -81,6 +81,12 @@ struct LogBuilder {
     void save(const std::string& path = "raw.dat") const { writeFile(path, bytes); }
 };
 
+// 2024-05-01 10:20:30 UTC; the tests run with TZ=UTC unless they say otherwise.
+constexpr uint32_t t0 = 1714558830;
+
+// The example sample: 10:20:30, 8.0 E 50.0 N, 100 km/h, course 90, 3000 rpm...
+sim::PointFields example(uint32_t time = t0, float lat = 50.0f, float lon = 8.0f, int16_t altitude = 240);
+
 // Sets TZ for the rest of the process.
 void setTimeZone(const char* tz);
 // The name of a file an export makes for a flight starting at `time`, with
@@ -91,5 +97,3 @@ std::string exportName(uint32_t time, const char* format);
 // udev rule and to the program's own manual page; on Windows there is none.
 std::string openHint(const char* program);
 
-// 2024-05-01 10:20:30 UTC; the tests run with TZ=UTC unless they say otherwise.
-constexpr uint32_t t0 = 1714558830;
