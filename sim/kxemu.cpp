@@ -5,7 +5,9 @@
 // reads the same KXSIM_* settings as the -sim programs; KXEMU_COUNT=2
 // attaches a second instrument, and KXEMU_REPORT=FILE receives what the
 // instrument saw.
-//   kxemu PROGRAM [ARGS...]       the exit status is the program's
+//   kxemu PROGRAM [ARGS...]           the exit status is the program's
+//   kxemu --hidraw PROGRAM [ARGS...]  the instrument as a hidraw node instead
+//                                     (hidapi's hidraw back end, wine's HID stack)
 #include <glib-unix.h>
 #include <sys/wait.h>
 #include <umockdev.h>
@@ -19,6 +21,7 @@
 #include <string>
 
 #include "instrument.h"
+#include "hidraw.h"
 #include "usbfs.h"
 
 namespace {
@@ -72,6 +75,8 @@ void writeReport(const char* path)
         std::fprintf(f, "command %d %d\n", command, n);
     for (const std::string& serial : sim::usbfs::instrumentsUsed())
         std::fprintf(f, "used %s\n", serial.c_str());
+    if (sim::hidraw::used())
+        std::fprintf(f, "used KX0001\n");
     std::fclose(f);
 }
 
@@ -79,20 +84,28 @@ void writeReport(const char* path)
 
 int main(int argc, char** argv)
 {
+    const bool hidraw = argc > 1 && std::strcmp(argv[1], "--hidraw") == 0;
+    if (hidraw) {
+        ++argv;
+        --argc;
+    }
     if (argc < 2) {
-        std::fprintf(stderr, "usage: kxemu PROGRAM [ARGS...]\n");
+        std::fprintf(stderr, "usage: kxemu [--hidraw] PROGRAM [ARGS...]\n");
         return 2;
     }
     sim::ensureConfigured();  // the KXSIM_* settings
     // The emulation runs on the real clock: the quick answers come at once,
     // so that a full download of 32,768 parts takes seconds, not minutes.
+    // Behind hidraw they come 2 ms after the request: wine's HID driver can
+    // hold back a report that arrives just as the program starts its read.
     for (const uint8_t quick : {sim::wire::command::identify, sim::wire::command::readLog, sim::wire::command::writeFlash})
-        sim::config().answerUs[quick] = 0;
+        sim::config().answerUs[quick] = hidraw ? 2000 : 0;
     UMockdevTestbed* testbed = umockdev_testbed_new();
     const char* count = std::getenv("KXEMU_COUNT");
     const int instruments = sim::config().present ? (count && std::strcmp(count, "2") == 0 ? 2 : 1) : 0;
     for (int i = 1; i <= instruments; ++i)
-        if (!sim::usbfs::addInstrument(testbed, i, "KX000" + std::to_string(i)))
+        if (!(hidraw ? i > 1 || sim::hidraw::addInstrument(testbed, "KX0001")
+                     : sim::usbfs::addInstrument(testbed, i, "KX000" + std::to_string(i))))
             return 2;
 
     // The program sees the testbed through the preload library.
