@@ -22,14 +22,15 @@
 #include <cerrno>
 #include <cstring>
 
+#include "emulated.h"
 #include "instrument.h"
 
 namespace sim::hidraw {
 namespace {
 
-// A HID report of 64 bytes each way, with a vendor usage (as the USB device has).
-const uint8_t reportDescriptor[] = {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x15, 0x00, 0x26, 0xFF, 0x00, 0x75, 0x08,
-                                    0x95, 0x40, 0x09, 0x01, 0x81, 0x02, 0x95, 0x40, 0x09, 0x01, 0x91, 0x02, 0xC0};
+using emulated::hex;
+using emulated::reportDescriptor;
+
 const std::string usbPath = "/devices/pci0000:00/0000:00:14.0/usb1/1-1";
 const std::string hidPath = usbPath + "/1-1:1.0/0003:02AB:0031.0001";
 const std::string rawPath = hidPath + "/hidraw/hidraw0";
@@ -166,17 +167,6 @@ gboolean onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer)
         umockdev_ioctl_client_complete(client, -1, ENOTTY);
     }
     return TRUE;
-}
-
-std::string hex(const uint8_t* bytes, size_t n)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string text;
-    for (size_t i = 0; i < n; ++i) {
-        text += digits[bytes[i] >> 4];
-        text += digits[bytes[i] & 15];
-    }
-    return text;
 }
 
 // The chain udev shows: USB device, its interface, the HID device (whose

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "emulated.h"
 #include "instrument.h"
 
 namespace sim::usbfs {
@@ -23,9 +24,7 @@ namespace {
 constexpr uint8_t endpointIn = 0x81;
 constexpr uint8_t endpointOut = 0x01;
 
-// A HID report of 64 bytes each way, with a vendor usage.
-const uint8_t reportDescriptor[] = {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x15, 0x00, 0x26, 0xFF, 0x00, 0x75, 0x08,
-                                    0x95, 0x40, 0x09, 0x01, 0x81, 0x02, 0x95, 0x40, 0x09, 0x01, 0x91, 0x02, 0xC0};
+using emulated::reportDescriptor;
 
 std::vector<uint8_t> deviceDescriptor()
 {
@@ -42,16 +41,7 @@ std::vector<uint8_t> configurationDescriptor()
             7, 5, endpointOut, 3, 64, 0, 1};                               // interrupt OUT
 }
 
-std::string hex(const std::vector<uint8_t>& bytes)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string text;
-    for (uint8_t b : bytes) {
-        text += digits[b >> 4];
-        text += digits[b & 15];
-    }
-    return text;
-}
+std::string hex(const std::vector<uint8_t>& bytes) { return emulated::hex(bytes.data(), bytes.size()); }
 
 std::vector<uint8_t> stringDescriptor(const std::string& text)
 {

@@ -67,7 +67,7 @@ size_t occurrences(const std::string& text, const std::string& piece)
 TEST(FirmwareChoice, HighestVersionWinsAndTiesKeepTheFirstListed)
 {
     const auto choose = [](std::vector<const char*> names) {
-        default_firmware[0] = '\0';
+        startFlasherRun();  // nothing chosen yet
         FirmwareVersion best;
         OutputCapture capture;
         for (const char* n : names)
@@ -94,7 +94,7 @@ TEST(FirmwareChoice, HighestVersionWinsAndTiesKeepTheFirstListed)
 TEST(FirmwareChoice, EveryCandidateIsListedWithItsVersionAndCrc)
 {
     FirmwareVersion best;
-    default_firmware[0] = '\0';
+    startFlasherRun();
     OutputCapture capture;
     considerFirmware("KX_1.05a_3F2C.qln", best);
     considerFirmware("firmware.qln", best);
