@@ -1,5 +1,5 @@
-// One flight as an IGC file, laid out as the IGC specification for flight
-// recorders lays it out: an A record for a recorder without an approved
+// One flight as an IGC file, in the flight-recorder format that flight-log
+// and scoring sites read: an A record for a recorder without an approved
 // manufacturer code, H records, an I record declaring the extensions, one B
 // record per point, CR LF line ends. There is no G record: the file is not signed.
 #include <algorithm>

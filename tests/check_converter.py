@@ -18,14 +18,10 @@ import tempfile
 import xml.etree.ElementTree as ET
 from datetime import datetime, timezone
 
+from checks import expect, finish
+
 build, readers = map(os.path.abspath, sys.argv[1:3])
 kxconvert = os.path.join(build, "kxconvert")
-failures = []
-
-
-def expect(what, actual, wanted):
-    if actual != wanted:
-        failures.append(f"{what}: got {actual!r}, wanted {wanted!r}")
 
 
 def utc(text):
@@ -153,7 +149,4 @@ with tempfile.TemporaryDirectory() as d:
     expect("output folder is a file", run(["-o", "taken"], d)[0], 2)
     expect("--help", run(["--help"], d)[:2], (0, run(["-h"], d)[1]))
 
-for f in failures:
-    print("FAILED:", f)
-print(f"{'all' if not failures else 'not all'} of kxconvert's files were read as written")
-sys.exit(1 if failures else 0)
+finish("of kxconvert's files were read as written")

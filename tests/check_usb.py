@@ -18,8 +18,9 @@ import subprocess
 import sys
 import tempfile
 
+from checks import check_flashing, comparable, expect, finish
+
 build = os.path.abspath(sys.argv[1])
-failures = []
 
 
 def run(folder, program, args=(), env=None, emulated=True, timeout=180):
@@ -47,12 +48,6 @@ def run(folder, program, args=(), env=None, emulated=True, timeout=180):
     return process.returncode, out, err
 
 
-def expect(what, actual, wanted):
-    if actual != wanted:
-        shown = lambda v: v if not isinstance(v, bytes) or len(v) < 400 else v[:200] + b"..." + v[-200:]
-        failures.append(f"{what}: got {shown(actual)!r}, wanted {shown(wanted)!r}")
-
-
 def report(folder):
     seen = {"used": []}
     with open(os.path.join(folder, "report.txt")) as f:
@@ -65,14 +60,6 @@ def report(folder):
             else:
                 seen[key] = int(value[0])
     return seen
-
-
-def comparable(text):
-    """The console output without what depends on the moment: the export
-    folder's name, and the dots of reads that timed out (on the real clock a
-    busy machine can add one; the link seam's tests pin them exactly)."""
-    text = re.sub(rb"Directory (created :|already created) \S+", b"Directory", text)
-    return re.sub(rb"(?<=[%\n])\.+", b"", text)
 
 
 def download_and_export():
@@ -112,30 +99,8 @@ def removal_during_download():
 
 
 def flashing():
-    with tempfile.TemporaryDirectory() as d:
-        run(d, "kxsim-firmware", ["KX_1.05a_3F2C.qln", "20000", "6000"], emulated=False)
-        status, out, err = run(d, "kxflash", env={"KXSIM_FLASH_OUT": "flash.bin", "KXEMU_REPORT": "report.txt"})
-        expect("flashing: status", status, 0)
-        with open(os.path.join(d, "KX_1.05a_3F2C.qln"), "rb") as f:
-            firmware = f.read()
-        with open(os.path.join(d, "flash.bin"), "rb") as f:
-            flash = f.read()
-        expect("flashing: firmware area as in the file", flash[:20000] == firmware[:20000], True)
-        expect("flashing: graphics area as in the file", flash[128 * 4096:len(firmware)] == firmware[128 * 4096:], True)
-        expect("flashing: restarted", report(d)["restarts"], 10)
-        expect("flashing: consistent", b"Firmware and Graphics data are consistent :)" in out, True)
-
-        status, out, err = run(d, "kxflash", env={"KXSIM_FAULTS": "crc@3455:3", "KXEMU_REPORT": "report.txt"})
-        expect("refused part: status", status, 2)
-        expect("refused part: the line", re.search(rb"Transmission fail Page:3455, Part:3, calculatedCRC:[0-9A-F]{2}, "
-                                                   rb"ReceivedCRC:[0-9A-F]{2}\r\n\r\n$", out) is not None, True)
-        expect("refused part: no verification", "command 17" in report(d), False)
-
-        status, out, err = run(d, "kxflash", env={"KXSIM_INTEGRITY": "mismatch", "KXEMU_REPORT": "report.txt"})
-        expect("verification fails: status", status, 2)
-        expect("verification fails: the line", out.endswith(
-            b"Something went wrong - Graphics data aren't consistent with firmware\r\n"), True)
-        expect("verification fails: no restart", report(d)["restarts"], 0)
+    make = lambda d, *args: run(d, "kxsim-firmware", args, emulated=False)
+    check_flashing(lambda d, program, env: run(d, program, env=env), "kxflash", make, report)
 
 
 def no_instrument_and_two():
@@ -155,7 +120,4 @@ def no_instrument_and_two():
 
 for case in (flashing, no_instrument_and_two, removal_during_download, download_and_export):
     case()
-for f in failures:
-    print("FAILED:", f)
-print(f"{'all' if not failures else 'not all'} runs over the emulated USB instrument ended as expected")
-sys.exit(1 if failures else 0)
+finish("runs over the emulated USB instrument ended as expected")

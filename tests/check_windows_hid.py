@@ -22,15 +22,10 @@ import subprocess
 import sys
 import tempfile
 
+from checks import check_flashing, comparable, expect, exported, finish
+
 build, linux = map(os.path.abspath, sys.argv[1:3])
 kxemu = os.path.join(linux, "kxemu")
-failures = []
-
-
-def expect(what, actual, wanted):
-    if actual != wanted:
-        shown = lambda v: v if not isinstance(v, bytes) or len(v) < 400 else v[:200] + b"..." + v[-200:]
-        failures.append(f"{what}: got {shown(actual)!r}, wanted {shown(wanted)!r}")
 
 
 def wine_env(extra=None):
@@ -59,21 +54,6 @@ def run(folder, program, args=(), env=None, emulated=True, instrument=True, time
         if not os.path.exists(os.path.join(folder, name)):
             return None, b"", b""
     return int(read("status.txt")), read("out.txt"), read("err.txt")
-
-
-def comparable(text):
-    """The console without the export folder's name and the dots of timeouts."""
-    text = re.sub(rb"Directory created: \S+", b"Directory", text)
-    return re.sub(rb"(?<=[%\n])\.+", b"", text)
-
-
-def exported(folder):
-    files = {}
-    for entry in os.scandir(folder):
-        if entry.is_dir():
-            for f in os.scandir(entry.path):
-                files[f.name] = open(f.path, "rb").read()
-    return files
 
 
 def download_and_export():
@@ -108,25 +88,9 @@ def removal():
 
 
 def flashing():
-    with tempfile.TemporaryDirectory() as d:
-        subprocess.run(["wine", os.path.join(app, "kxsim-firmware.exe"), "KX_1.05a_3F2C.qln", "20000", "6000"],
-                       cwd=d, env=wine_env(), capture_output=True)
-        status, out, err = run(d, "kxflash.exe", env={"KXSIM_FLASH_OUT": "flash.bin"})
-        expect("flashing: status", status, 0)
-        firmware = open(os.path.join(d, "KX_1.05a_3F2C.qln"), "rb").read()
-        flash = open(os.path.join(d, "flash.bin"), "rb").read() if os.path.exists(os.path.join(d, "flash.bin")) else b""
-        expect("flashing: firmware area as in the file", flash[:20000] == firmware[:20000], True)
-        expect("flashing: graphics area as in the file", flash[128 * 4096:len(firmware)] == firmware[128 * 4096:], True)
-        expect("flashing: consistent", b"Firmware and Graphics data are consistent :)" in out, True)
-
-        status, out, err = run(d, "kxflash.exe", env={"KXSIM_FAULTS": "crc@3455:3"})
-        expect("refused part: status", status, 2)
-        expect("refused part: the line", re.search(rb"Transmission fail Page:3455, Part:3, calculatedCRC:[0-9A-F]{2}, "
-                                                   rb"ReceivedCRC:[0-9A-F]{2}\r\n\r\n$", out) is not None, True)
-        status, out, err = run(d, "kxflash.exe", env={"KXSIM_INTEGRITY": "mismatch"})
-        expect("verification fails: status", status, 2)
-        expect("verification fails: the line",
-               b"Something went wrong - Graphics data aren't consistent with firmware\r\n" in out, True)
+    make = lambda d, *args: subprocess.run(["wine", os.path.join(app, "kxsim-firmware.exe"), *args], cwd=d,
+                                           env=wine_env(), capture_output=True)
+    check_flashing(lambda d, program, env: run(d, program, env=env), "kxflash.exe", make)
 
 
 def no_instrument():
@@ -155,7 +119,4 @@ try:
     removal()
 finally:
     shutil.rmtree(app)
-for f in failures:
-    print("FAILED:", f)
-print(f"{'all' if not failures else 'not all'} runs of the Windows programs over wine's HID stack ended as expected")
-sys.exit(1 if failures else 0)
+finish("runs of the Windows programs over wine's HID stack ended as expected")

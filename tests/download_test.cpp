@@ -102,9 +102,16 @@ TEST_F(Download, EveryFaultIsRepeatedAwayAndShownAsTheUserSeesIt)
         {Fault::Timeout, 0, 14, 256, 5},   {Fault::ReadError, 0, 14, 256, 6}, {Fault::WrongEcho, 0, 14, 257, 0},
         {Fault::WrongCode, 0, 14, 258, 1}, {Fault::Short, 0, 14, 259, 2},     {Fault::BadCrc, 0, 14, 300, 0},
         {Fault::Late, 0, 14, 400, 127},    {Fault::BadCrc, 0, 14, 511, 127, 2},
+        {Fault::Short, 0, 14, 260, 4, 1, 37},  // code, page, part, CRC and 32 bytes: whole, taken at once
     };
     const RunResult r = runLogreaderCaptured();
     EXPECT_EQ(r.status, 0);
+    const auto reqs = logRequests();
+    const auto asked = [&](int page, int part) {
+        return std::count_if(reqs.begin(), reqs.end(), [&](const auto& q) { return (q[1] << 8 | q[2]) == page && q[3] == part; });
+    };
+    EXPECT_EQ(asked(260, 4), 1);
+    EXPECT_EQ(asked(259, 2), 2);  // 20 bytes are not
     std::string expected = "..";  // the timeout and the read error of page 256
     for (unsigned pages = 1; pages <= 256; ++pages) {
         if (pages == 45)  // page 300 is the 45th
@@ -118,23 +125,6 @@ TEST_F(Download, EveryFaultIsRepeatedAwayAndShownAsTheUserSeesIt)
     }
     EXPECT_EQ(pagesMarked(downloadText(r.out)), expected + "Done...\r\n");
     EXPECT_EQ(readFile("raw.dat"), memory());
-}
-
-TEST_F(Download, ReplyOfExactlyItsPartIsEnough)
-{
-    // Code, page, part, CRC and 32 data bytes: 37 bytes are a whole reply, 36 are not.
-    for (const auto& [keep, requests] : {std::pair{37u, 1}, std::pair{36u, 2}}) {
-        sim::reset();
-        sim::FaultRule cut{sim::Fault::Short, 0, 14, 256, 3};
-        cut.keep = keep;
-        sim::config().faults = {cut};
-        EXPECT_EQ(runLogreaderCaptured().status, 0);
-        const auto reqs = logRequests();
-        EXPECT_EQ(std::count_if(reqs.begin(), reqs.end(), [](const auto& r) { return r[2] == 0 && r[3] == 3; }),
-                  requests)
-            << keep;
-        EXPECT_EQ(readFile("raw.dat"), memory());
-    }
 }
 
 TEST_F(Download, LateReplyNeverLandsInTheWrongPlace)

@@ -1,0 +1,68 @@
+"""What the check scripts share: the failures gathered and reported, the
+console compared without what depends on the moment, the files of an export
+folder, and the flashing cases that every stack is taken through."""
+import os
+import re
+import sys
+import tempfile
+
+failures = []
+
+
+def expect(what, actual, wanted):
+    if actual != wanted:
+        shown = lambda v: v if not isinstance(v, bytes) or len(v) < 400 else v[:200] + b"..." + v[-200:]
+        failures.append(f"{what}: got {shown(actual)!r}, wanted {shown(wanted)!r}")
+
+
+def finish(what):
+    """Prints the failures and ends the script: 0 when there were none."""
+    for f in failures:
+        print("FAILED:", f)
+    print(f"{'all' if not failures else 'not all'} {what}")
+    sys.exit(1 if failures else 0)
+
+
+def comparable(text):
+    """The console output without the export folder's name and the dots of
+    reads that timed out (on the real clock a busy machine can add one; the
+    link seam's tests pin them exactly)."""
+    text = re.sub(rb"Directory (created ?:|already created) \S+", b"Directory", text)
+    return re.sub(rb"(?<=[%\n])\.+", b"", text)
+
+
+def exported(folder):
+    """The files of the export folders in `folder`, by name."""
+    return {f.name: open(f.path, "rb").read() for d in os.scandir(folder) if d.is_dir() for f in os.scandir(d.path)}
+
+
+def check_flashing(run, program, make_firmware, report=None):
+    """A good flashing, a refused part and a failed verification through
+    `run(folder, program, env)`, which gives status, output and error;
+    `report(folder)`, where the stack has one, tells what the instrument saw."""
+    seen = {"KXEMU_REPORT": "report.txt"} if report else {}
+    with tempfile.TemporaryDirectory() as d:
+        make_firmware(d, "KX_1.05a_3F2C.qln", "20000", "6000")
+        status, out, _ = run(d, program, {"KXSIM_FLASH_OUT": "flash.bin", **seen})
+        expect("flashing: status", status, 0)
+        firmware = open(os.path.join(d, "KX_1.05a_3F2C.qln"), "rb").read()
+        flash = open(os.path.join(d, "flash.bin"), "rb").read() if os.path.exists(os.path.join(d, "flash.bin")) else b""
+        expect("flashing: firmware area as in the file", flash[:20000] == firmware[:20000], True)
+        expect("flashing: graphics area as in the file", flash[128 * 4096:len(firmware)] == firmware[128 * 4096:], True)
+        expect("flashing: consistent", b"Firmware and Graphics data are consistent :)" in out, True)
+        if report:
+            expect("flashing: restarted", report(d)["restarts"], 10)
+
+        status, out, _ = run(d, program, {"KXSIM_FAULTS": "crc@3455:3", **seen})
+        expect("refused part: status", status, 2)
+        expect("refused part: the line", re.search(rb"Transmission fail Page:3455, Part:3, calculatedCRC:[0-9A-F]{2}, "
+                                                   rb"ReceivedCRC:[0-9A-F]{2}\r\n\r\n$", out) is not None, True)
+        if report:
+            expect("refused part: no verification", "command 17" in report(d), False)
+
+        status, out, _ = run(d, program, {"KXSIM_INTEGRITY": "mismatch", **seen})
+        expect("verification fails: status", status, 2)
+        expect("verification fails: the line",
+               b"Something went wrong - Graphics data aren't consistent with firmware\r\n" in out, True)
+        if report:
+            expect("verification fails: no restart", report(d)["restarts"], 0)
