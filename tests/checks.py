@@ -11,8 +11,8 @@ failures = []
 
 def expect(what, actual, wanted):
     if actual != wanted:
-        shown = lambda v: v if not isinstance(v, bytes) or len(v) < 400 else v[:200] + b"..." + v[-200:]
-        failures.append(f"{what}: got {shown(actual)!r}, wanted {shown(wanted)!r}")
+        shown = lambda v: repr(v) if len(repr(v)) < 600 else repr(v)[:300] + " ... " + repr(v)[-250:]
+        failures.append(f"{what}: got {shown(actual)}, wanted {shown(wanted)}")
 
 
 def finish(what):

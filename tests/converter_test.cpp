@@ -1,11 +1,37 @@
 // kxconvert: a few exact lines of its files, its names and its failures. The
 // readers that pilots use check the rest (check_converter.py).
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <ctime>
 #include <filesystem>
 
+#include "converter.h"
+#include "logfile.h"
+#include "logreader.h"
 #include "platform.h"
 #include "support.h"
 
 namespace {
+
+// The converter works out UTC dates by arithmetic; the C library is the judge,
+// for the first and last second of every day that a log time can name.
+TEST(UtcDates, EveryDayFrom1970To2106AsTheCLibrarySeesIt)
+{
+    for (uint64_t day = 0; day * 86400 <= UINT32_MAX; ++day) {
+        for (const uint64_t second : {day * 86400, day * 86400 + 86399}) {
+            if (second > UINT32_MAX)
+                break;
+            const std::time_t t = static_cast<std::time_t>(second);
+            const std::tm* c = std::gmtime(&t);
+            ASSERT_NE(c, nullptr);
+            const UtcTime u = utcOf(static_cast<uint32_t>(second));
+            ASSERT_EQ(std::vector<int>({u.year, u.month, u.day, u.hour, u.minute, u.second}),
+                      std::vector<int>({c->tm_year + 1900, c->tm_mon + 1, c->tm_mday, c->tm_hour, c->tm_min, c->tm_sec}))
+                << "log time " << second;
+        }
+    }
+}
 
 class Converter : public InTempDir {
 protected:
@@ -48,6 +74,24 @@ TEST_F(Converter, FlightAcrossMidnightLineByLine)
     EXPECT_EQ(listFolder(".").size(), 3u);
 }
 
+// A format whose file cannot be made stops there: nothing is written into a
+// file that is not open, however long the flight, and the others go on.
+TEST_F(Converter, FormatFileThatCannotBeMadeLeavesTheOthers)
+{
+    LogBuilder log;
+    for (uint32_t i = 0; i < 3000; ++i)
+        log.point(example(1711843200 + i, 47.5f + static_cast<float>(i) * 1e-5f, 8.25f));
+    log.save();
+    for (const char* ext : {".igc.part", ".gpx.part", ".kml.part"})
+        std::filesystem::create_directories("flights/2024-03-31-XXX-KXP-01" + std::string(ext) + "/in-the-way");
+    const RunResult r = runConverterCaptured({"-f", "igc,gpx,kml", "-o", "flights"});
+    EXPECT_EQ(r.status, 2);
+    for (const char* ext : {".igc", ".gpx", ".kml"})
+        EXPECT_NE(r.err.find("kxconvert: flights/2024-03-31-XXX-KXP-01" + std::string(ext) + " was not written."),
+                  std::string::npos)
+            << r.err;
+}
+
 TEST_F(Converter, FileNotWrittenWholeKeepsNoFinalName)
 {
     if (!failNextCloseOf("2024-03-30-XXX-KXP-01.igc.part"))
@@ -58,6 +102,23 @@ TEST_F(Converter, FileNotWrittenWholeKeepsNoFinalName)
     EXPECT_NE(r.err.find("kxconvert: flights/2024-03-30-XXX-KXP-01.igc was not written."), std::string::npos) << r.err;
     EXPECT_EQ(listFolder("flights"), std::vector<std::string>{"2024-03-30-XXX-KXP-01.gpx"});
     EXPECT_NE(r.out.find(": 2024-03-30-XXX-KXP-01.gpx\n"), std::string::npos) << r.out;
+}
+
+// A log named on the command line is named again when reading it fails.
+TEST_F(Converter, ReadFailureNamesTheLogThatWasRead)
+{
+    std::filesystem::rename("raw.dat", "season.dat");
+    const char* reason = "";
+    ASSERT_TRUE(openLogAt("season.dat", reason));
+    const int folder = open(".", O_RDONLY);
+    if (folder < 0)
+        GTEST_SKIP() << "a folder cannot stand in for the file here";
+    dup2(folder, fileno(data));  // every read now fails
+    close(folder);
+    OutputCapture capture;
+    EXPECT_EQ(recordAt(0), nullptr);
+    closeLog();
+    EXPECT_NE(capture.stop().err.find("Cannot read \"season.dat\": "), std::string::npos);
 }
 
 }  // namespace

@@ -204,6 +204,7 @@ TEST_F(Identification, NoInstrumentAndUnopenableInstrument)
     sim::reset();
     sim::config().openFails = true;
     LogBuilder().point(t0).save();
+    setModified("raw.dat", t0);
     r = runLogreaderCaptured();
     EXPECT_NE(r.out.find("Failed to open device!\n" + openHint("kxlogreader") + "Reading data \r\n"),
               std::string::npos)
@@ -211,7 +212,7 @@ TEST_F(Identification, NoInstrumentAndUnopenableInstrument)
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(sim::log().requests.empty());
     // What is exported instead is named: its date, and how much of the log it holds.
-    EXPECT_EQ(r.err.find("Exporting the \"raw.dat\" of an earlier download ("), 0u) << r.err;
+    EXPECT_EQ(r.err.find("Exporting the \"raw.dat\" of an earlier download (2024-05-01 10:20)"), 0u) << r.err;
     EXPECT_TRUE(endsWith(r.err, "): 0 of 256 pages, a partial log: download again for the whole of it.\n")) << r.err;
 
     sim::reset();

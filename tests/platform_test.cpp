@@ -1,6 +1,8 @@
 // What differs between the Linux and the Windows build: report framing,
 // folder messages, file names and paths, pauses. Each test states both.
 #include <cstring>
+#include <sys/stat.h>
+
 #include <filesystem>
 
 #include "devlink.h"
@@ -57,6 +59,7 @@ TEST_F(Platform, PausesAreWholeMillisecondsOnWindows)
 
 TEST_F(Platform, FolderMessages)
 {
+    const auto savedMask = umask(022);
     OutputCapture capture;
     create_timestamp_dir();
     const std::string first(folder);
@@ -73,8 +76,11 @@ TEST_F(Platform, FolderMessages)
     } else {
         EXPECT_EQ(out, "Directory created : " + first + "\nDirectory already created " + first + "\n");
         EXPECT_EQ(err, "");
+        // Others may read and enter it, under the usual umask.
+        EXPECT_EQ(std::filesystem::status(first).permissions(), std::filesystem::perms(0755));
     }
     EXPECT_EQ(std::string(folder), first);  // the existing folder serves the run on both
+    umask(savedMask);
 #ifndef _WIN32
     // A name taken by a dangling link: mkdir fails with EEXIST, and the name
     // is still the run's folder (its files then cannot be created there).

@@ -259,6 +259,16 @@ void setTimeZone(const char* tz)
 #endif
 }
 
+void setModified(const std::string& path, uint32_t time)
+{
+    // Through the clocks' difference from now: C++17 has no direct conversion.
+    const auto since = std::chrono::system_clock::from_time_t(static_cast<std::time_t>(time)) -
+                       std::chrono::system_clock::now();
+    std::filesystem::last_write_time(
+        path, std::filesystem::file_time_type::clock::now() +
+                  std::chrono::duration_cast<std::filesystem::file_time_type::duration>(since));
+}
+
 std::string exportName(uint32_t time, const char* format)
 {
     char name[40];

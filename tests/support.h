@@ -87,6 +87,9 @@ constexpr uint32_t t0 = 1714558830;
 // The example sample: 10:20:30, 8.0 E 50.0 N, 100 km/h, course 90, 3000 rpm...
 sim::PointFields example(uint32_t time = t0, float lat = 50.0f, float lon = 8.0f, int16_t altitude = 240);
 
+// Gives the file `path` the modification time `time` (seconds since 1970 UTC).
+void setModified(const std::string& path, uint32_t time);
+
 // Sets TZ for the rest of the process.
 void setTimeZone(const char* tz);
 // The name of a file an export makes for a flight starting at `time`, with
