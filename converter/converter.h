@@ -46,23 +46,23 @@ struct IgcFormat {
     float lat = 0.0f;    // the last usable position
     float lon = 0.0f;
     bool begin(ExportFile& file, uint32_t firstTime);
-    void row(ExportFile& file, FlightPoint& p, PositionHold&);
-    static bool finish(ExportFile&, uint32_t, uint32_t, PositionHold&) { return true; }
+    void row(ExportFile& file, const FlightPoint& p);
+    static bool finish(ExportFile&, uint32_t, uint32_t) { return true; }
     static void tail(ExportFile&) {}
 };
 
 struct GpxFormat {
     const FlightFile& target;
     bool begin(ExportFile& file, uint32_t firstTime);
-    void row(ExportFile& file, FlightPoint& p, PositionHold&);
-    static bool finish(ExportFile&, uint32_t, uint32_t, PositionHold&) { return true; }
+    static void row(ExportFile& file, const FlightPoint& p);
+    static bool finish(ExportFile&, uint32_t, uint32_t) { return true; }
     static void tail(ExportFile& file);
 };
 
 struct TimedKmlFormat {
     const FlightFile& target;
     bool begin(ExportFile& file, uint32_t firstTime);
-    void row(ExportFile& file, FlightPoint& p, PositionHold&);
-    bool finish(ExportFile& file, uint32_t start, uint32_t stop, PositionHold&);
+    static void row(ExportFile& file, const FlightPoint& p);
+    static bool finish(ExportFile& file, uint32_t start, uint32_t stop);
     static void tail(ExportFile& file);
 };

@@ -35,7 +35,7 @@ bool GpxFormat::begin(ExportFile& file, uint32_t)
     return true;
 }
 
-void GpxFormat::row(ExportFile& file, FlightPoint& p, PositionHold&)
+void GpxFormat::row(ExportFile& file, const FlightPoint& p)
 {
     const MMdata& d = p.values;
     if (!usablePosition(d))

@@ -77,7 +77,7 @@ bool IgcFormat::begin(ExportFile& file, uint32_t)
 
 // Points before the first usable position are left out; a point without one
 // after it is written with validity V at the last usable position.
-void IgcFormat::row(ExportFile& file, FlightPoint& p, PositionHold&)
+void IgcFormat::row(ExportFile& file, const FlightPoint& p)
 {
     const MMdata& d = p.values;
     const bool usable = usablePosition(d);

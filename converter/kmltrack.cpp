@@ -35,7 +35,7 @@ bool TimedKmlFormat::begin(ExportFile& file, uint32_t)
     return true;
 }
 
-void TimedKmlFormat::row(ExportFile& file, FlightPoint& p, PositionHold&)
+void TimedKmlFormat::row(ExportFile& file, const FlightPoint& p)
 {
     if (!usablePosition(p.values))
         return;
@@ -44,7 +44,7 @@ void TimedKmlFormat::row(ExportFile& file, FlightPoint& p, PositionHold&)
     file.commit(literal(out, "</when>\n"));
 }
 
-bool TimedKmlFormat::finish(ExportFile& file, uint32_t start, uint32_t stop, PositionHold&)
+bool TimedKmlFormat::finish(ExportFile& file, uint32_t start, uint32_t stop)
 {
     return forEachPoint(start, stop, [&](const uint8_t* record, uint32_t) {
         const MMdata d = decodePoint(record);

@@ -27,14 +27,15 @@ struct Csv {
         flight.put(csvHeader, sizeof csvHeader - 1);
         return true;
     }
-    static void row(ExportFile& flight, FlightPoint& p, PositionHold& hold);
-    static bool finish(ExportFile&, uint32_t, uint32_t, PositionHold&) { return true; }
+    void row(ExportFile& flight, const FlightPoint& p);
+    static bool finish(ExportFile&, uint32_t, uint32_t) { return true; }
     static void tail(ExportFile& flight) { flight.put("\r\n", 2); }
+    PositionHold hold;
 };
 
 // "%d,%s,%f,%f,%d,%d,%d,%d,%d,%d,%d,%d,%.2f,%d\r\n": seconds from the start,
 // time of day, longitude, latitude, then the sample's values.
-void Csv::row(ExportFile& flight, FlightPoint& p, PositionHold& hold)
+void Csv::row(ExportFile& flight, const FlightPoint& p)
 {
     using namespace text;
     const MMdata& d = p.values;

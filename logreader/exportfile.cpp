@@ -19,16 +19,16 @@ std::array<char, bufferBytes> shared;
 
 void seekPastFlight(uint32_t stop) { platform::seekTo(data, static_cast<uint32_t>(stop + recordSize)); }
 
-char* writePosition(char* out, std::size_t sample, MMdata& point, PositionHold& hold)
+char* writePosition(char* out, std::size_t sample, const MMdata& point, PositionHold& hold)
 {
-    const bool fix = point.lat != 0.0f;
+    // The stored texts are the samples' own, kept in order for every sample.
     char* end = sampletexts::lonLat(out, sample, point);
-    hold.apply(point);
-    if (fix)
+    const LatLon at = hold.shown(point);
+    if (point.lat != 0.0f)
         return end;
-    end = text::percentF(out, point.lon);
+    end = text::percentF(out, at.lon);
     *end++ = ',';
-    return text::percentF(end, point.lat);
+    return text::percentF(end, at.lat);
 }
 
 char* ExportFile::buffer() { return shared.data(); }

@@ -30,9 +30,9 @@ bool forEachPoint(uint32_t start, uint32_t stop, Visit&& visit)
 // Leaves `data` just past the flight, as an export hands the file back.
 void seekPastFlight(uint32_t stop);
 
-// Writes "%f,%f" of the flight's `sample`-th point after the position hold,
-// which it applies to `point`.
-char* writePosition(char* out, std::size_t sample, MMdata& point, PositionHold& hold);
+// Writes "%f,%f" of the flight's `sample`-th point, `point`, where `hold`
+// shows it.
+char* writePosition(char* out, std::size_t sample, const MMdata& point, PositionHold& hold);
 
 // One export file at a time: its bytes gather in one buffer shared by all
 // export files and go to the disk in large writes.
@@ -73,17 +73,17 @@ struct FlightPoint {
     std::size_t sample = 0;  // its place in the flight, from 0, in file order
     uint32_t time = 0;       // its log time
     uint32_t firstTime = 0;  // the log time of the flight's first point
-    MMdata values{};         // decoded, before the position hold
+    MMdata values{};         // as decoded from the record
 };
 
 // The skeleton of every export of a flight, for a format given as a plain
 // struct (its functions may be static, or use what the struct holds):
 //   bool begin(ExportFile&, uint32_t firstTime)  creates the file (named after
 //       the first point) and writes its head; false when it could not
-//   void row(ExportFile&, FlightPoint&, PositionHold&)  writes one point
-//   bool finish(ExportFile&, uint32_t start, uint32_t stop, PositionHold&)
-//       after the last row, unless the walk failed: what follows the rows
-//       (a second pass, say); false when reading failed
+//   void row(ExportFile&, const FlightPoint&)  writes one point
+//   bool finish(ExportFile&, uint32_t start, uint32_t stop)  after the last
+//       row, unless the walk failed: what follows the rows (a second pass,
+//       say); false when reading failed
 //   void tail(ExportFile&)  the last bytes, whenever the file was made
 // The file is created at the first point, so a range without points writes
 // nothing and succeeds. The result is 1 when the file was written whole, 0
@@ -99,7 +99,6 @@ template <typename Format>
 int exportFlight(uint32_t start, uint32_t stop, Format& format)
 {
     ExportFile file;
-    PositionHold hold;  // carried from the rows into `finish`
     FlightPoint point;
     bool failed = false;
     std::size_t points = 0;
@@ -113,12 +112,12 @@ int exportFlight(uint32_t start, uint32_t stop, Format& format)
         point.time = time;
         point.firstTime = point.sample == 0 ? time : point.firstTime;
         point.values = decodePoint(record);
-        format.row(file, point, hold);
+        format.row(file, point);
         return true;
     });
     failed = failed || !readOk;
     if (file.isOpen()) {
-        failed = failed || !format.finish(file, start, stop, hold);
+        failed = failed || !format.finish(file, start, stop);
         format.tail(file);
         failed = !file.close() || failed;
     }

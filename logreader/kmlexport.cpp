@@ -18,14 +18,14 @@ constexpr const char* trackHead =
 
 // "%f,%f,%d": longitude, latitude and the height, which shows at 1 m when
 // below the ground.
-char* writeCoordinates(char* out, std::size_t sample, MMdata& d, PositionHold& hold)
+char* writeCoordinates(char* out, std::size_t sample, const MMdata& d, PositionHold& hold)
 {
     out = writePosition(out, sample, d, hold);
     *out++ = ',';
     return text::percentD(out, d.Altitude > 0 ? d.Altitude : 1);
 }
 
-void writeTrackPoint(ExportFile& flight, std::size_t sample, MMdata& d, PositionHold& hold)
+void writeTrackPoint(ExportFile& flight, std::size_t sample, const MMdata& d, PositionHold& hold)
 {
     char* out = writeCoordinates(flight.room(256), sample, d, hold);
     *out++ = ' ';
@@ -47,30 +47,31 @@ struct Kml {
         flight.put(file_sig);
         return true;
     }
-    static void row(ExportFile& flight, FlightPoint& p, PositionHold& hold);
-    // The track: the same points again, read a second time.
-    static bool finish(ExportFile& flight, uint32_t start, uint32_t stop, PositionHold& hold)
+    void row(ExportFile& flight, const FlightPoint& p);
+    // The track: the same points again, read a second time. The position held
+    // at the end of the placemarks carries into the track.
+    bool finish(ExportFile& flight, uint32_t start, uint32_t stop)
     {
         flight.put("</Folder>\r\n");
         flight.put(trackHead);
         std::size_t point = 0;
         const bool readOk = forEachPoint(start, stop, [&](const uint8_t* report, uint32_t) {
-            MMdata dataMM = decodePoint(report);
-            writeTrackPoint(flight, point++, dataMM, hold);
+            writeTrackPoint(flight, point++, decodePoint(report), hold);
             return true;
         });
         flight.put("\r\n</coordinates></LineString></Placemark>");
         return readOk;
     }
     static void tail(ExportFile& flight) { flight.put("</Document></kml>\r\n"); }
+    PositionHold hold;
 };
 
 // A point placemark: the time of day as its name, the values in its
 // description, the position, and the engine and temperatures as data.
-void Kml::row(ExportFile& flight, FlightPoint& p, PositionHold& hold)
+void Kml::row(ExportFile& flight, const FlightPoint& p)
 {
     using namespace text;
-    MMdata& d = p.values;
+    const MMdata& d = p.values;
     char* out = flight.room(2048);
     out = literal(out, "<Placemark>\r\n\r\n<name>");
     out = sampletexts::clock(out, p.sample, p.time);

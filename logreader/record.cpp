@@ -44,13 +44,11 @@ MMdata decodePoint(const uint8_t* r)
     return d;
 }
 
-void PositionHold::apply(MMdata& point)
+LatLon PositionHold::shown(const MMdata& point)
 {
-    if (point.lat == 0.0f) {
-        point.lat = old_lat;
-        point.lon = old_lon;
-    } else {
+    if (point.lat != 0.0f) {
         old_lat = point.lat;
         old_lon = point.lon;
     }
+    return {old_lat, old_lon};
 }

@@ -84,9 +84,10 @@ TEST(PositionHold, ZeroLatitudeTakesTheLastFixStartingFromZero)
         MMdata d{};
         d.lat = lats[i];
         d.lon = lons[i];
-        hold.apply(d);
-        EXPECT_EQ(d.lat, wantLat[i]) << i;
-        EXPECT_EQ(d.lon, wantLon[i]) << i;
+        const LatLon at = hold.shown(d);
+        EXPECT_EQ(at.lat, wantLat[i]) << i;
+        EXPECT_EQ(at.lon, wantLon[i]) << i;
+        EXPECT_EQ(d.lat, lats[i]) << "the decoded values stay as they are";
     }
 }
 
