@@ -200,53 +200,68 @@ void reportInterrupted(const Upload& u)
                     "incomplete firmware until kxflash is run again with a good file.\n", u.page, u.part);
 }
 
-}  // namespace
-
-void uploadFirmware(hid_device* device, FILE* firmware, RunSwitches& switches)
+// Reads the header and refuses a file that cannot be an image the upload
+// writes soundly, before anything is sent; false when refused.
+bool imageAccepted(FILE* firmware, Upload& u)
 {
-    Upload u;
     u.all_size = readLe32(firmware, 0);
     u.firmware_size = readLe32(firmware, 6);
     printf("Firmware size = %u bytes\r\n", u.firmware_size);
     uint64_t length = 0;
     const char* fault = platform::fileLength(firmware, length) ? imageFault(length, u.firmware_size) : std::strerror(errno);
-    if (fault) {
-        fflush(stdout);
-        fprintf(stderr, "Not a firmware image that can be flashed: %s. Nothing was sent; the instrument keeps its "
-                        "firmware.\n", fault);
+    if (!fault)
+        return true;
+    fflush(stdout);
+    fprintf(stderr, "Not a firmware image that can be flashed: %s. Nothing was sent; the instrument keeps its "
+                    "firmware.\n", fault);
+    return false;
+}
+
+// One part: read from the file, sent, and judged by its acknowledgement.
+// Clears `u.sending` when it was the last part or the upload cannot go on.
+void sendNextPart(hid_device* device, FILE* firmware, Upload& u, RunSwitches& switches)
+{
+    const uint32_t file_address = fileAddress(u);
+    const Chunk chunk = readChunk(firmware, file_address);
+    if (chunk == Chunk::Unreadable) {
+        reportUnreadable(switches);
+        u.sending = false;
+        return;
+    }
+    if (chunk == Chunk::Last)
+        u.sending = false;  // still sent
+    const int length = sendPart(device, u);
+    if (acknowledged(u)) {
+        onAcknowledged(u, switches, file_address);
+        return;
+    }
+    printf("Transmission fail Page:%d, Part:%u, calculatedCRC:%02X, ReceivedCRC:%02X\r\n\r\n", u.page, u.part, u.CRC,
+           PacketFromPC.Contents[flashreq::partCrc]);
+    if (length < 0)
+        reportReadFailed(device);
+    switches.check_firmware = 0;
+    u.sending = false;
+}
+
+}  // namespace
+
+void uploadFirmware(hid_device* device, FILE* firmware, RunSwitches& switches)
+{
+    Upload u;
+    if (!imageAccepted(firmware, u)) {
         switches.check_firmware = 0;
         std::fclose(firmware);
         return;
     }
     std::fseek(firmware, 0, SEEK_SET);
     readReply(device, PacketFromPC.Contents, replyTimeoutMs(Cmd::WriteFlash));
-    u.sending = true;
-    while (u.sending) {
+    for (u.sending = true; u.sending;) {
         if (platform::pendingInterrupt()) {
             reportInterrupted(u);
             switches.check_firmware = 0;
-            sendClosingRequest(device, u);
-            break;
-        }
-        const uint32_t file_address = fileAddress(u);
-        const Chunk chunk = readChunk(firmware, file_address);
-        if (chunk == Chunk::Unreadable) {
-            reportUnreadable(switches);
-            sendClosingRequest(device, u);
-            break;
-        }
-        if (chunk == Chunk::Last)
-            u.sending = false;  // still sent
-        const int length = sendPart(device, u);
-        if (acknowledged(u)) {
-            onAcknowledged(u, switches, file_address);
-        } else {
-            printf("Transmission fail Page:%d, Part:%u, calculatedCRC:%02X, ReceivedCRC:%02X\r\n\r\n", u.page, u.part,
-                   u.CRC, PacketFromPC.Contents[flashreq::partCrc]);
-            if (length < 0)
-                reportReadFailed(device);
-            switches.check_firmware = 0;
             u.sending = false;
+        } else {
+            sendNextPart(device, firmware, u, switches);
         }
         if (!u.sending)
             sendClosingRequest(device, u);
