@@ -26,6 +26,10 @@ UtcTime utcOf(uint32_t seconds);
 char* isoDate(char* out, const UtcTime& t);
 // "YYYY-MM-DDTHH:MM:SSZ"
 char* isoDateTime(char* out, const UtcTime& t);
+// A flight's files are named "YYYY-MM-DD-XXX-KXP-NN" after its UTC date and
+// its number of that day; its title is "KX+ flight YYYY-MM-DD NN".
+std::string flightStem(const UtcTime& day, unsigned number);
+std::string flightTitle(const UtcTime& day, unsigned number);
 
 // A position that maps and scorers take: latitude not 0 (the instrument's
 // mark for no fix), both finite and within ±90 and ±180 degrees.
@@ -38,6 +42,10 @@ struct FlightFile {
     uint32_t dateTime = 0;     // the log time of its first usable position
     unsigned dayNumber = 1;    // NN: its place among the flights of that UTC date
 };
+
+// Creates the file of `target` (at its temporary name) and writes `head`;
+// false, with the reason on standard error, when it cannot be made.
+bool createFlightFile(ExportFile& file, const FlightFile& target, const char* head);
 
 // The three formats, for exportFlight (exportfile.h).
 struct IgcFormat {

@@ -100,7 +100,7 @@ int parseOptions(int argc, char** argv, Options& o)
 struct Conversion {
     const Options& options;
     std::map<uint32_t, unsigned> flightsOfDay;  // by days since 1970
-    unsigned written = 0;
+    unsigned withPosition = 0;                  // flights with a usable position
     bool failed = false;
 };
 
@@ -125,7 +125,7 @@ Census takeCensus(const Flight& f)
 
 // Writes the file through a temporary name: only a whole file takes its final name.
 template <typename Format>
-bool writeFile(const Flight& f, FlightFile& target, const std::string& finalPath)
+bool writeFlightFile(const Flight& f, FlightFile& target, const std::string& finalPath)
 {
     target.path = finalPath + ".part";
     Format format{target};
@@ -152,24 +152,22 @@ void convertFlight(const Flight& f, Conversion& run)
     FlightFile target;
     target.dateTime = census.firstUsable;
     target.dayNumber = ++run.flightsOfDay[census.firstUsable / 86400];
-    char stem[64];
-    char* end = isoDate(stem, utcOf(census.firstUsable));
-    snprintf(end, sizeof stem - 10, "-XXX-KXP-%02u", target.dayNumber);
-    target.title = "KX+ flight " + std::string(stem, 10) + " " + std::string(end + 9);
+    const std::string stem = flightStem(utcOf(census.firstUsable), target.dayNumber);
+    target.title = flightTitle(utcOf(census.firstUsable), target.dayNumber);
     const std::string base = (std::filesystem::path(run.options.output) / stem).string();
     std::string names;
     const auto write = [&](bool wanted, bool (*writer)(const Flight&, FlightFile&, const std::string&), const char* ext) {
         if (!wanted)
             return;
         if (writer(f, target, base + ext))
-            names += (names.empty() ? std::string(stem) : std::string(" ")) + ext;
+            names += (names.empty() ? stem : std::string(" ")) + ext;
         else
             run.failed = true;
     };
-    write(run.options.igc, writeFile<IgcFormat>, ".igc");
-    write(run.options.gpx, writeFile<GpxFormat>, ".gpx");
-    write(run.options.kml, writeFile<TimedKmlFormat>, ".kml");
-    ++run.written;
+    write(run.options.igc, writeFlightFile<IgcFormat>, ".igc");
+    write(run.options.gpx, writeFlightFile<GpxFormat>, ".gpx");
+    write(run.options.kml, writeFlightFile<TimedKmlFormat>, ".kml");
+    ++run.withPosition;
     if (!run.options.quiet)
         printf("%u. %s UTC, %u points, %u without a usable position: %s\n", f.number, when, census.points,
                census.unusable, names.empty() ? "nothing written" : names.c_str());
@@ -201,12 +199,20 @@ int convert(const Options& options)
     Conversion run{options, {}, 0, false};
     const bool readOk = scanFlights([&](const Flight& f) { convertFlight(f, run); });
     closeLog();
-    if (readOk && run.written == 0)
+    if (readOk && run.withPosition == 0)
         fprintf(stderr, "kxconvert: no flight with a usable position in %s\n", options.input.c_str());
     return readOk && !run.failed ? exitcode::ok : exitcode::incomplete;
 }
 
 }  // namespace
+
+bool createFlightFile(ExportFile& file, const FlightFile& target, const char* head)
+{
+    if (!file.createAt(target.path.c_str()))
+        return false;
+    file.put(head);
+    return true;
+}
 
 bool usablePosition(const MMdata& p)
 {

@@ -21,9 +21,8 @@ constexpr char head[] =
 
 bool GpxFormat::begin(ExportFile& file, uint32_t)
 {
-    if (!file.createAt(target.path.c_str()))
+    if (!createFlightFile(file, target, head))
         return false;
-    file.put(head, sizeof head - 1);
     char* out = file.room(512);
     out = literal(out, "<metadata><name>");
     out += target.title.copy(out, target.title.size());

@@ -59,11 +59,10 @@ char* signedField(char* out, int32_t value, int width)
 
 bool IgcFormat::begin(ExportFile& file, uint32_t)
 {
-    if (!file.createAt(target.path.c_str()))
+    if (!createFlightFile(file, target, "AXXXKXP\r\nHFDTEDATE:"))
         return false;
     const UtcTime day = utcOf(target.dateTime);
     char* out = file.room(256);
-    out = literal(out, "AXXXKXP\r\nHFDTEDATE:");
     out = padded(out, static_cast<uint32_t>(day.day), 2);
     out = padded(out, static_cast<uint32_t>(day.month), 2);
     out = padded(out, static_cast<uint32_t>(day.year % 100), 2);

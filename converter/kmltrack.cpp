@@ -24,10 +24,10 @@ char* coordinates(char* out, const MMdata& d)
 
 bool TimedKmlFormat::begin(ExportFile& file, uint32_t)
 {
-    if (!file.createAt(target.path.c_str()))
+    if (!createFlightFile(file, target,
+                          "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<kml xmlns=\"http://www.opengis.net/kml/2.2\" "
+                          "xmlns:gx=\"http://www.google.com/kml/ext/2.2\">\n<Document><name>"))
         return false;
-    file.put("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<kml xmlns=\"http://www.opengis.net/kml/2.2\" "
-             "xmlns:gx=\"http://www.google.com/kml/ext/2.2\">\n<Document><name>");
     file.put(target.title.c_str());
     file.put("</name>\n<Placemark><name>");
     file.put(target.title.c_str());

@@ -3,6 +3,8 @@
 #include "converter.h"
 #include "textformat.h"
 
+using text::literal;
+
 UtcTime utcOf(uint32_t seconds)
 {
     // Days since 1970-01-01 to a civil date, counted in 400-year eras from 0000-03-01.
@@ -30,6 +32,21 @@ char* isoDate(char* out, const UtcTime& t)
     out = text::padded(out, static_cast<uint32_t>(t.month), 2);
     *out++ = '-';
     return text::padded(out, static_cast<uint32_t>(t.day), 2);
+}
+
+std::string flightStem(const UtcTime& day, unsigned number)
+{
+    char stem[32];
+    char* out = literal(isoDate(stem, day), "-XXX-KXP-");
+    return std::string(stem, text::padded(out, number, 2));
+}
+
+std::string flightTitle(const UtcTime& day, unsigned number)
+{
+    char title[48];
+    char* out = isoDate(literal(title, "KX+ flight "), day);
+    *out++ = ' ';
+    return std::string(title, text::padded(out, number, 2));
 }
 
 char* isoDateTime(char* out, const UtcTime& t)

@@ -42,6 +42,7 @@ struct Node {
     bool signalled = false; // a byte tells that an answer is due
     bool gone = false;      // pulled out: a udev remove event went out
     bool used = false;
+    std::string serial;
 };
 Node node;
 
@@ -193,6 +194,7 @@ bool addInstrument(UMockdevTestbed* testbed, const std::string& serial)
 {
     GError* error = nullptr;
     node.testbed = testbed;
+    node.serial = serial;
     UMockdevIoctlBase* handler = umockdev_ioctl_base_new();
     g_signal_connect(handler, "handle-ioctl", G_CALLBACK(onIoctl), nullptr);
     g_signal_connect(handler, "handle-read", G_CALLBACK(onRead), nullptr);
@@ -214,6 +216,9 @@ bool addInstrument(UMockdevTestbed* testbed, const std::string& serial)
     return false;
 }
 
-bool used() { return node.used; }
+std::vector<std::string> instrumentsUsed()
+{
+    return node.used ? std::vector<std::string>{node.serial} : std::vector<std::string>{};
+}
 
 }  // namespace sim::hidraw

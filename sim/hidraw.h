@@ -6,6 +6,7 @@
 #include <umockdev.h>
 
 #include <string>
+#include <vector>
 
 namespace sim::hidraw {
 
@@ -13,7 +14,7 @@ namespace sim::hidraw {
 // and HID parents, and answers its reads, writes and ioctls; false with a
 // message when umockdev refuses.
 bool addInstrument(UMockdevTestbed* testbed, const std::string& serial);
-// True once a request reached it.
-bool used();
+// The serial number of the instrument, once a request reached it.
+std::vector<std::string> instrumentsUsed();
 
 }  // namespace sim::hidraw

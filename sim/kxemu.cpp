@@ -7,7 +7,8 @@
 // instrument saw.
 //   kxemu PROGRAM [ARGS...]           the exit status is the program's
 //   kxemu --hidraw PROGRAM [ARGS...]  the instrument as a hidraw node instead
-//                                     (hidapi's hidraw back end, wine's HID stack)
+//                                     (hidapi's hidraw back end, wine's HID
+//                                     stack); one instrument only
 #include <glib-unix.h>
 #include <sys/wait.h>
 #include <umockdev.h>
@@ -73,11 +74,60 @@ void writeReport(const char* path)
     std::fprintf(f, "requests %zu\nrestarts %u\n", sim::log().requests.size(), sim::log().restarts);
     for (const auto& [command, n] : byCommand)
         std::fprintf(f, "command %d %d\n", command, n);
-    for (const std::string& serial : sim::usbfs::instrumentsUsed())
-        std::fprintf(f, "used %s\n", serial.c_str());
-    if (sim::hidraw::used())
-        std::fprintf(f, "used KX0001\n");
+    for (const auto& used : {sim::usbfs::instrumentsUsed(), sim::hidraw::instrumentsUsed()})
+        for (const std::string& serial : used)
+            std::fprintf(f, "used %s\n", serial.c_str());
     std::fclose(f);
+}
+
+// The instruments attached: KXEMU_COUNT of them (1, or 2), none when the
+// instrument is absent; false, with the reason, when they cannot be made.
+bool attachInstruments(UMockdevTestbed* testbed, bool hidraw)
+{
+    const char* count = std::getenv("KXEMU_COUNT");
+    const int wanted = count ? std::atoi(count) : 1;
+    if (wanted != 1 && wanted != 2) {
+        std::fprintf(stderr, "kxemu: KXEMU_COUNT is 1 or 2, not %s\n", count);
+        return false;
+    }
+    if (hidraw && wanted == 2) {
+        std::fprintf(stderr, "kxemu: --hidraw attaches one instrument; KXEMU_COUNT=2 needs the USB emulation\n");
+        return false;
+    }
+    for (int i = 1; sim::config().present && i <= wanted; ++i) {
+        const std::string serial = "KX000" + std::to_string(i);
+        if (!(hidraw ? sim::hidraw::addInstrument(testbed, serial) : sim::usbfs::addInstrument(testbed, i, serial)))
+            return false;
+    }
+    return true;
+}
+
+// Starts the program under the preload library, through which it sees the testbed.
+bool startProgram(char** argv)
+{
+    const char* preload = std::getenv("LD_PRELOAD");
+    const std::string libraries = std::string("libumockdev-preload.so.0") + (preload ? std::string(":") + preload : "");
+    g_setenv("LD_PRELOAD", libraries.c_str(), TRUE);
+    GError* error = nullptr;
+    if (g_spawn_async(nullptr, argv, nullptr,
+                      static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD |
+                                               G_SPAWN_CHILD_INHERITS_STDIN),
+                      nullptr, nullptr, &run.child, &error))
+        return true;
+    std::fprintf(stderr, "kxemu: cannot start %s: %s\n", argv[0], error->message);
+    g_error_free(error);
+    return false;
+}
+
+// Runs the main loop until the program ends or kxemu is told to stop.
+void waitForProgram()
+{
+    sim::deliverInterruptsWith(signalProgram);
+    run.loop = g_main_loop_new(nullptr, FALSE);
+    g_child_watch_add(run.child, childEnded, &run);
+    g_unix_signal_add(SIGTERM, stopped, &run);
+    g_unix_signal_add(SIGINT, stopped, &run);
+    g_main_loop_run(run.loop);
 }
 
 }  // namespace
@@ -101,35 +151,13 @@ int main(int argc, char** argv)
     for (const uint8_t quick : {sim::wire::command::identify, sim::wire::command::readLog, sim::wire::command::writeFlash})
         sim::config().answerUs[quick] = hidraw ? 2000 : 0;
     UMockdevTestbed* testbed = umockdev_testbed_new();
-    const char* count = std::getenv("KXEMU_COUNT");
-    const int instruments = sim::config().present ? (count && std::strcmp(count, "2") == 0 ? 2 : 1) : 0;
-    for (int i = 1; i <= instruments; ++i)
-        if (!(hidraw ? i > 1 || sim::hidraw::addInstrument(testbed, "KX0001")
-                     : sim::usbfs::addInstrument(testbed, i, "KX000" + std::to_string(i))))
-            return 2;
-
-    // The program sees the testbed through the preload library.
-    const char* preload = std::getenv("LD_PRELOAD");
-    const std::string libraries = std::string("libumockdev-preload.so.0") + (preload ? std::string(":") + preload : "");
-    g_setenv("LD_PRELOAD", libraries.c_str(), TRUE);
-    sim::deliverInterruptsWith(signalProgram);
-    run.loop = g_main_loop_new(nullptr, FALSE);
-    GError* error = nullptr;
-    if (!g_spawn_async(nullptr, argv + 1, nullptr,
-                       static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD |
-                                                G_SPAWN_CHILD_INHERITS_STDIN),
-                       nullptr, nullptr, &run.child, &error)) {
-        std::fprintf(stderr, "kxemu: cannot start %s: %s\n", argv[1], error->message);
-        g_object_unref(testbed);
-        return 2;
+    const bool started = attachInstruments(testbed, hidraw) && startProgram(argv + 1);
+    if (started) {
+        waitForProgram();
+        sim::deviceClosed();  // KXSIM_FLASH_OUT
+        if (const char* report = std::getenv("KXEMU_REPORT"))
+            writeReport(report);
     }
-    g_child_watch_add(run.child, childEnded, &run);
-    g_unix_signal_add(SIGTERM, stopped, &run);
-    g_unix_signal_add(SIGINT, stopped, &run);
-    g_main_loop_run(run.loop);
-    sim::deviceClosed();  // KXSIM_FLASH_OUT
-    if (const char* report = std::getenv("KXEMU_REPORT"))
-        writeReport(report);
     g_object_unref(testbed);
-    return run.status;
+    return started ? run.status : 2;
 }

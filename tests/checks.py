@@ -36,6 +36,21 @@ def exported(folder):
     return {f.name: open(f.path, "rb").read() for d in os.scandir(folder) if d.is_dir() for f in os.scandir(d.path)}
 
 
+def check_removal(run, program, said):
+    """The instrument pulled out at request 700, in the sixth page of the
+    download, through `run(folder, program, env)`: status 1, the five whole
+    pages kept, no export, and one message matching `said`, which is returned."""
+    with tempfile.TemporaryDirectory() as d:
+        status, out, err = run(d, program, {"KXSIM_REMOVE_AT": "700"})
+        expect("pulled out: status", status, 1)
+        size = os.path.getsize(os.path.join(d, "raw.dat"))
+        expect("pulled out: whole pages kept", (size % 4096, size // 4096), (0, 5))
+        found = re.findall(said, out)
+        expect("pulled out: the message", len(found), 1)
+        expect("pulled out: no export", b"Reading data" in out, False)
+        return found[0].decode() if found else "nothing"
+
+
 def check_flashing(run, program, make_firmware, report=None):
     """A good flashing, a refused part and a failed verification through
     `run(folder, program, env)`, which gives status, output and error;

@@ -57,9 +57,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size)
     const bool flasher = bytes[0] & 1;
     int status = 0;
     if (flasher) {
+        // An image that passes the flasher's header check, so that every input
+        // reaches the upload and the verification: 5000 bytes, 3000 of firmware.
         std::vector<uint8_t> image(5000);
         for (size_t i = 0; i < image.size(); ++i)
             image[i] = static_cast<uint8_t>(i * 31 + i / 7);
+        for (size_t i = 0; i < 4; ++i) {
+            image[i] = static_cast<uint8_t>(image.size() >> (8 * i));
+            image[6 + i] = static_cast<uint8_t>(3000u >> (8 * i));
+        }
         fuzz::writeFile("fw", image.data(), image.size());
         char* argv[] = {program, firmwareName, nullptr};
         status = runFlasher(2, argv);

@@ -1,0 +1,125 @@
+// The Windows side of platform.h.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <conio.h>
+#include <direct.h>
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#include <windows.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform.h"
+
+namespace platform {
+
+const bool windows = true;
+const std::size_t requestOffset = 1;
+const char* const kmlNameFormat = "%Y-%m-%d_%H_%M_%S.kml";
+const char* const kmlPathFormat = "%s\\%s";
+const char* const csvNameFormat = "%Y-%m-%d_%H-%M-%S.csv";
+const char* const dirCreatedFormat = "Directory created: %s\n";
+const bool testFolderFirst = false;
+
+void printOpenFailureHint(const char*) {}
+
+bool localTime(std::time_t t, std::tm* out) { return localtime_s(out, &t) == 0; }
+int makeFolder(const char* name) { return _mkdir(name); }
+bool exists(const char* name) { return _access(name, 0) == 0; }
+void osSleepUs(uint32_t us) { Sleep(us / 1000); }
+void waitKey() { _getch(); }
+void consoleBytesAsIs() { _setmode(_fileno(stdout), _O_BINARY); }
+bool seekTo(std::FILE* file, uint32_t offset) { return _fseeki64(file, offset, SEEK_SET) == 0; }
+void truncateTo(std::FILE* file, uint32_t size) { _chsize_s(_fileno(file), size); }
+
+std::FILE* openRegularFile(const char* name, const char* mode, const char*& reason)
+{
+    struct _stat64 st;
+    if (_stat64(name, &st) == 0 && !(st.st_mode & _S_IFREG)) {
+        reason = (st.st_mode & _S_IFDIR) ? std::strerror(EISDIR) : "not a regular file";
+        return nullptr;
+    }
+    std::FILE* f = std::fopen(name, mode);
+    if (!f) {
+        reason = std::strerror(errno);
+        return nullptr;
+    }
+    if (GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)))) != FILE_TYPE_DISK) {
+        std::fclose(f);
+        reason = "not a regular file";
+        return nullptr;
+    }
+    return f;
+}
+
+bool regularFileInfo(const char* name, uint64_t& size, std::time_t& modified)
+{
+    struct _stat64 st;
+    if (_stat64(name, &st) != 0 || !(st.st_mode & _S_IFREG))
+        return false;
+    size = static_cast<uint64_t>(st.st_size);
+    modified = st.st_mtime;
+    return true;
+}
+
+bool replaceFile(const char* from, const char* to) { return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0; }
+
+bool fileLength(std::FILE* file, uint64_t& size)
+{
+    const long long end = _fseeki64(file, 0, SEEK_END) == 0 ? _ftelli64(file) : -1;
+    if (end < 0)
+        return false;
+    size = static_cast<uint64_t>(end);
+    return true;
+}
+
+volatile std::sig_atomic_t interruptSignal = 0;
+
+namespace {
+
+// Only what is safe in a signal handler: note the signal, or end the program.
+extern "C" void noteInterrupt(int sig)
+{
+    if (interruptSignal != 0)
+        std::_Exit(128 + sig);
+    interruptSignal = sig;
+    std::signal(sig, noteInterrupt);  // the runtime resets the handler on delivery
+}
+
+// Console events come on a thread of their own. Closing the window ends the
+// process as soon as this returns (or after five seconds), so it waits a
+// little for the transfer to stop at a part boundary and say where.
+BOOL WINAPI noteConsoleEvent(DWORD event)
+{
+    const bool ctrlC = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
+    noteInterrupt(ctrlC ? SIGINT : SIGTERM);
+    if (!ctrlC)
+        Sleep(4000);
+    return TRUE;
+}
+
+}  // namespace
+
+void catchInterrupts()
+{
+    interruptSignal = 0;
+    std::signal(SIGINT, noteInterrupt);
+    std::signal(SIGTERM, noteInterrupt);
+    SetConsoleCtrlHandler(noteConsoleEvent, TRUE);
+}
+
+void releaseInterrupts()
+{
+    SetConsoleCtrlHandler(noteConsoleEvent, FALSE);
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
+}
+
+}  // namespace platform
