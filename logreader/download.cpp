@@ -1,5 +1,7 @@
 // The download of log pages 256..511 with command 14, one 32-byte part per
-// request, each part checked with CRC-8; whole pages only reach "raw.dat".
+// request, each part checked with CRC-8. The pages go to "raw-partial.dat" as
+// they complete, and the file becomes "raw.dat" when all 256 are in: a
+// download that fails never touches the "raw.dat" of an earlier one.
 #include <cerrno>
 #include <cstring>
 
@@ -25,6 +27,7 @@ struct Download {
     unsigned crcErrors = 0;  // error: CRC failures in this download, never reset
     std::array<uint8_t, pageSize> buff{};
     FILE* output = nullptr;
+    unsigned pagesWritten = 0;  // whole pages in the file
     uint64_t lastAccepted = 0;
 };
 
@@ -49,23 +52,40 @@ bool stalled(const Download& d)
 {
     if (linkNowMs() - d.lastAccepted < stallLimitMs)
         return false;
-    printf("\r\nNo usable answer from the instrument for %u s: download given up. "
-           "\"raw.dat\" keeps the %u whole pages read before.\r\n",
-           static_cast<unsigned>(stallLimitMs / 1000), pagesDone(d));
+    printf("\r\nNo usable answer from the instrument for %u s: download given up.\r\n",
+           static_cast<unsigned>(stallLimitMs / 1000));
     return true;
+}
+
+// True when "raw.dat" is the regular file of an earlier download.
+bool earlierLog()
+{
+    uint64_t size = 0;
+    std::time_t modified = 0;
+    return platform::regularFileInfo(rawFileName, size, modified);
+}
+
+// After a download that did not complete: where the earlier log and the
+// pages read now are.
+void reportKept(unsigned pages)
+{
+    fflush(stdout);
+    fprintf(stderr, "%s; the %u whole pages read are in \"%s\".\n",
+            earlierLog() ? "\"raw.dat\" is as it was" : "There is no earlier \"raw.dat\"", pages, partialFileName);
 }
 
 // Stores a complete page; false (with the system's reason) when it could not
 // be written whole.
-bool writePage(Download& d, unsigned pagesKept)
+bool writePage(Download& d)
 {
-    if (std::fwrite(d.buff.data(), 1, d.buff.size(), d.output) == d.buff.size() && std::fflush(d.output) == 0)
+    if (std::fwrite(d.buff.data(), 1, d.buff.size(), d.output) == d.buff.size() && std::fflush(d.output) == 0) {
+        ++d.pagesWritten;
         return true;
+    }
     const int reason = errno;
     // A page written in part is taken back: the file holds whole pages only.
-    platform::truncateTo(d.output, pagesKept * pageSize);
-    fprintf(stderr, "\r\nCannot write \"raw.dat\": %s. Download given up; the file keeps the %u whole pages read before.\n",
-            std::strerror(reason), pagesKept);
+    platform::truncateTo(d.output, d.pagesWritten * pageSize);
+    fprintf(stderr, "\r\nCannot write \"%s\": %s. Download given up.\n", partialFileName, std::strerror(reason));
     return false;
 }
 
@@ -84,7 +104,7 @@ bool acceptPart(Download& d)
     const unsigned percent = pagesDone(d) * 100 / (stop_address - start_address);
     printf("\rDownloading data : %3d%c", percent, 37);
     fflush(stdout);
-    if (!writePage(d, pagesDone(d) - 1))
+    if (!writePage(d))
         return false;
     d.pageStart = 1;
     return true;
@@ -116,8 +136,7 @@ Step fetchPart(hid_device* device, Download& d, ReadFailureGuard& guard)
         printf("calculatedCRC=%02X, received %02X\r\n", CRC, inputBuffer[logreq::crc]);
         if (++d.crcErrors > maxCrcErrors) {
             fflush(stdout);
-            fprintf(stderr, "\r\nMore than %u CRC errors: download given up. \"raw.dat\" keeps the %u whole pages "
-                            "read before.\n", maxCrcErrors, pagesDone(d));
+            fprintf(stderr, "\r\nMore than %u CRC errors: download given up.\n", maxCrcErrors);
             return Step::GiveUp;
         }
         return stalled(d) ? Step::GiveUp : Step::Repeat;
@@ -125,17 +144,47 @@ Step fetchPart(hid_device* device, Download& d, ReadFailureGuard& guard)
     return acceptPart(d) ? Step::Accepted : Step::GiveUp;
 }
 
+// Opens the file the pages go to; nullptr (with the reason on standard error)
+// when it cannot be made, or when what is called "raw.dat" is no file that a
+// download could replace.
+FILE* openPartialFile()
+{
+    if (platform::exists(rawFileName) && !earlierLog()) {
+        fprintf(stderr, "Cannot create \"raw.dat\" in the working folder: not a regular file. Nothing was downloaded.\n");
+        return nullptr;
+    }
+    const char* reason = "";
+    FILE* output = platform::openRegularFile(partialFileName, "wb", reason);
+    if (!output)
+        fprintf(stderr, "Cannot create \"%s\" in the working folder: %s. Nothing was downloaded.\n", partialFileName,
+                reason);
+    return output;
+}
+
+// The pages are all in: the download becomes "raw.dat".
+int completeDownload(Download& d)
+{
+    if (std::fclose(d.output) != 0) {
+        fprintf(stderr, "\r\nCannot write \"%s\": %s. \"raw.dat\" is as it was.\n", partialFileName,
+                std::strerror(errno));
+        return exitcode::failed;
+    }
+    if (!platform::replaceFile(partialFileName, rawFileName)) {
+        fprintf(stderr, "\r\nCannot replace \"raw.dat\" with the download: %s. \"raw.dat\" is as it was; the whole "
+                        "log is in \"%s\".\n", std::strerror(errno), partialFileName);
+        return exitcode::failed;
+    }
+    return exitcode::ok;
+}
+
 }  // namespace
 
 int downloadLog(hid_device* device)
 {
     Download d;
-    const char* reason = "";
-    d.output = platform::openRegularFile(rawFileName, "wb", reason);
-    if (!d.output) {
-        fprintf(stderr, "Cannot create \"raw.dat\" in the working folder: %s. Nothing was downloaded.\n", reason);
+    d.output = openPartialFile();
+    if (!d.output)
         return exitcode::failed;
-    }
     // Pages go to the file as they complete, with nothing left in a buffer.
     std::setvbuf(d.output, nullptr, _IONBF, 0);
     d.lastAccepted = linkNowMs();
@@ -143,20 +192,16 @@ int downloadLog(hid_device* device)
     while (d.address <= stop_address) {
         if (const int signal = platform::pendingInterrupt()) {
             fflush(stdout);
-            fprintf(stderr, "\r\nInterrupted: \"raw.dat\" keeps the %u whole pages read before; the instrument "
-                            "still holds its whole log.\n", pagesDone(d));
+            fprintf(stderr, "\r\nInterrupted: the instrument still holds its whole log.\n");
             std::fclose(d.output);
+            reportKept(d.pagesWritten);
             return exitcode::interrupted(signal);
         }
         if (fetchPart(device, d, guard) == Step::GiveUp) {
-            fflush(stdout);
             std::fclose(d.output);
+            reportKept(d.pagesWritten);
             return exitcode::failed;
         }
     }
-    if (std::fclose(d.output) != 0) {
-        fprintf(stderr, "\r\nCannot write \"raw.dat\": %s.\n", std::strerror(errno));
-        return exitcode::failed;
-    }
-    return exitcode::ok;
+    return completeDownload(d);
 }

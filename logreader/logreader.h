@@ -13,6 +13,9 @@
 constexpr uint16_t start_address = 256;
 constexpr uint16_t stop_address = 511;
 constexpr const char* rawFileName = "raw.dat";
+// Where a download is written until all its pages are in; it becomes
+// "raw.dat" only then, and a download that fails leaves its whole pages here.
+constexpr const char* partialFileName = "raw-partial.dat";
 
 // The receive buffer of command 14.
 extern std::array<uint8_t, reportSize> inputBuffer;

@@ -40,12 +40,6 @@ def logreader_cases():
         expect("export only, again", run("kxlogreader-sim", ["x"], folder=d), 0)
 
     with tempfile.TemporaryDirectory() as d:
-        expect("instrument pulled out", run("kxlogreader-sim", env={"KXSIM_REMOVE_AT": "700"}, folder=d), 1)
-        size = os.path.getsize(os.path.join(d, "raw.dat"))
-        expect("whole pages kept", (size % 4096, size // 4096), (0, 5))
-        expect("no export after a failed download", folders(d), [])
-
-    with tempfile.TemporaryDirectory() as d:
         expect("nothing to export", run("kxlogreader-sim", ["x"], folder=d), 2)
         expect("no instrument, no raw.dat", run("kxlogreader-sim", env={"KXSIM_ABSENT": "1"}, folder=d), 2)
         expect("no folder without raw.dat", os.listdir(d), [])

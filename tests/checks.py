@@ -38,13 +38,20 @@ def exported(folder):
 
 def check_removal(run, program, said):
     """The instrument pulled out at request 700, in the sixth page of the
-    download, through `run(folder, program, env)`: status 1, the five whole
-    pages kept, no export, and one message matching `said`, which is returned."""
+    download, through `run(folder, program, env)`: status 1, the "raw.dat" of
+    an earlier download as it was, the five whole pages read beside it, no
+    export, and one message matching `said`, which is returned."""
     with tempfile.TemporaryDirectory() as d:
+        earlier = bytes(range(256)) * 64
+        with open(os.path.join(d, "raw.dat"), "wb") as f:
+            f.write(earlier)
         status, out, err = run(d, program, {"KXSIM_REMOVE_AT": "700"})
         expect("pulled out: status", status, 1)
-        size = os.path.getsize(os.path.join(d, "raw.dat"))
-        expect("pulled out: whole pages kept", (size % 4096, size // 4096), (0, 5))
+        expect("pulled out: raw.dat as it was", open(os.path.join(d, "raw.dat"), "rb").read() == earlier, True)
+        size = os.path.getsize(os.path.join(d, "raw-partial.dat"))
+        expect("pulled out: whole pages kept beside it", (size % 4096, size // 4096), (0, 5))
+        expect("pulled out: both files named", err.endswith(
+            b'"raw.dat" is as it was; the 5 whole pages read are in "raw-partial.dat".\n'), True)
         found = re.findall(said, out)
         expect("pulled out: the message", len(found), 1)
         expect("pulled out: no export", b"Reading data" in out, False)

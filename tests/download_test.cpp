@@ -22,6 +22,23 @@ protected:
         const auto& m = sim::config().logMemory;
         return std::string(m.begin(), m.end());
     }
+    // The log of an earlier download, which a failed one must leave alone.
+    static std::string earlierLog()
+    {
+        LogBuilder().point(t0).point(t0 + 1).save("raw.dat");
+        return readFile("raw.dat");
+    }
+    // After a download given up: "raw.dat" as it was, the whole pages read beside it.
+    void expectKept(const std::string& earlier, unsigned pages, const RunResult& r) const
+    {
+        EXPECT_TRUE(readFile("raw.dat") == earlier);
+        EXPECT_TRUE(readFile("raw-partial.dat") == memory().substr(0, pages * 4096)) << "pages " << pages;
+        EXPECT_TRUE(endsWith(r.err, "\"raw.dat\" is as it was; the " + std::to_string(pages) +
+                                        " whole pages read are in \"raw-partial.dat\".\n"))
+            << r.err;
+        EXPECT_EQ(r.out.find("Done..."), std::string::npos);
+        EXPECT_EQ(r.out.find("Reading data"), std::string::npos);
+    }
     // The download's part of the console: from the identity block to "Done...".
     static std::string downloadText(const std::string& out)
     {
@@ -154,15 +171,12 @@ TEST_F(Download, TwoHundredCrcFailuresAreToleratedThe201stEndsTheRun)
     EXPECT_EQ(readFile("raw.dat"), memory());
 
     sim::reset();
-    LogBuilder().point(t0).save("raw.dat");
+    const std::string earlier = earlierLog();
     sim::config().faults = {{sim::Fault::BadCrc, 0, 14, 260, 3, 150}, {sim::Fault::BadCrc, 0, 14, 261, 3, 51}};
     r = runLogreaderCaptured();
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(readFile("raw.dat"), memory().substr(0, 5 * 4096));  // pages 256..260, each whole
-    EXPECT_EQ(r.out.find("Done..."), std::string::npos);
-    EXPECT_EQ(r.out.find("Reading data"), std::string::npos);
-    EXPECT_EQ(r.err, "\r\nMore than 200 CRC errors: download given up. \"raw.dat\" keeps the 5 whole pages read "
-                     "before.\n");
+    expectKept(earlier, 5, r);  // pages 256..260, each whole
+    EXPECT_EQ(r.err.find("\r\nMore than 200 CRC errors: download given up.\n"), 0u) << r.err;
 }
 
 TEST_F(Download, InterruptKeepsWholePagesAndEndsWithTheSignal)
@@ -170,14 +184,13 @@ TEST_F(Download, InterruptKeepsWholePagesAndEndsWithTheSignal)
     // Request 300 asks for part 42 of page 258; the download stops once it is stored.
     for (const auto& [kind, status] : {std::pair{sim::Fault::Interrupt, 130}, std::pair{sim::Fault::Terminate, 143}}) {
         sim::reset();
+        const std::string earlier = earlierLog();
         sim::config().faults = {{kind, 300}};
         const RunResult r = runLogreaderCaptured();
         EXPECT_EQ(r.status, status);
         EXPECT_EQ(sim::log().requests.size(), 300u);
-        EXPECT_EQ(readFile("raw.dat"), memory().substr(0, 2 * 4096));
-        EXPECT_EQ(r.err, "\r\nInterrupted: \"raw.dat\" keeps the 2 whole pages read before; the instrument still "
-                         "holds its whole log.\n");
-        EXPECT_EQ(r.out.find("Reading data"), std::string::npos);
+        expectKept(earlier, 2, r);
+        EXPECT_EQ(r.err.find("\r\nInterrupted: the instrument still holds its whole log.\n"), 0u) << r.err;
         EXPECT_EQ(sim::log().closes, 1u);
     }
 }
@@ -185,13 +198,12 @@ TEST_F(Download, InterruptKeepsWholePagesAndEndsWithTheSignal)
 TEST_F(Download, LostInstrumentIsGivenUpKeepingWholePages)
 {
     // Identification is request 1; page 256 takes requests 2..129.
+    const std::string earlier = earlierLog();
     sim::config().removedFrom = 1 + 128 * 3 + 40;
     RunResult r = runLogreaderCaptured();
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(readFile("raw.dat"), memory().substr(0, 3 * 4096));
+    expectKept(earlier, 3, r);
     EXPECT_NE(r.out.find("The instrument stopped answering"), std::string::npos);
-    EXPECT_EQ(r.out.find("Done..."), std::string::npos);
-    EXPECT_EQ(r.out.find("Reading data"), std::string::npos);
 }
 
 TEST_F(Download, InstrumentThatStopsAnsweringIsGivenUpAfterThirtySeconds)
@@ -209,13 +221,14 @@ TEST_F(Download, InstrumentThatStopsAnsweringIsGivenUpAfterThirtySeconds)
 
     for (sim::Fault kind : {sim::Fault::Timeout, sim::Fault::WrongEcho}) {
         sim::reset();
+        std::filesystem::remove("raw.dat");
         sim::config().faults = {{kind, 0, 14, 258, 7, 1000000}};
         const RunResult r = runLogreaderCaptured();
         EXPECT_EQ(r.status, 1);
-        EXPECT_NE(r.out.find("No usable answer from the instrument for 30 s: download given up. "
-                             "\"raw.dat\" keeps the 2 whole pages read before."),
+        EXPECT_NE(r.out.find("No usable answer from the instrument for 30 s: download given up.\r\n"),
                   std::string::npos);
-        EXPECT_EQ(readFile("raw.dat"), memory().substr(0, 2 * 4096));
+        EXPECT_EQ(r.err, "There is no earlier \"raw.dat\"; the 2 whole pages read are in \"raw-partial.dat\".\n");
+        EXPECT_EQ(readFile("raw-partial.dat"), memory().substr(0, 2 * 4096));
         EXPECT_LT(sim::virtualClock().elapsedUs(), 32000000u);
     }
 }
@@ -229,14 +242,18 @@ TEST_F(Download, RawFileThatCannotBeWrittenIsAFailureNeverDone)
         EXPECT_EQ(r.out.find("Done..."), std::string::npos);
         EXPECT_EQ(r.out.find("Reading data"), std::string::npos);
         if (!kept.empty()) {
-            EXPECT_EQ(readFile("raw.dat"), kept);
+            EXPECT_EQ(readFile("raw-partial.dat"), kept);
         }
     };
     std::filesystem::create_directory("raw.dat");
-    givenUp("Cannot create \"raw.dat\" in the working folder: ");
+    givenUp("Cannot create \"raw.dat\" in the working folder: not a regular file. Nothing was downloaded.");
     std::filesystem::remove("raw.dat");
     if (makeFifo("raw.dat"))
         givenUp("Cannot create \"raw.dat\" in the working folder: not a regular file. Nothing was downloaded.");
+    std::filesystem::remove("raw.dat");
+    std::filesystem::create_directory("raw-partial.dat");
+    givenUp("Cannot create \"raw-partial.dat\" in the working folder: ");
+    std::filesystem::remove("raw-partial.dat");
 
 #ifndef _WIN32
     // A disk that fills up after two pages.
@@ -247,14 +264,15 @@ TEST_F(Download, RawFileThatCannotBeWrittenIsAFailureNeverDone)
     small.rlim_cur = 2 * 4096 + 100;
     signal(SIGXFSZ, SIG_IGN);
     setrlimit(RLIMIT_FSIZE, &small);
-    givenUp("Cannot write \"raw.dat\": File too large. Download given up; the file keeps the 2 whole pages read before.",
+    givenUp("Cannot write \"raw-partial.dat\": File too large. Download given up.\nThere is no earlier \"raw.dat\"; "
+            "the 2 whole pages read are in \"raw-partial.dat\".\n",
             memory().substr(0, 2 * 4096));
     setrlimit(RLIMIT_FSIZE, &before);
 
     // Every page written, and closing the file fails.
-    std::filesystem::remove("raw.dat");
-    failNextCloseOf("raw.dat");
-    givenUp("Cannot write \"raw.dat\": Input/output error.");
+    failNextCloseOf("raw-partial.dat");
+    givenUp("Cannot write \"raw-partial.dat\": Input/output error. \"raw.dat\" is as it was.");
+    EXPECT_FALSE(std::filesystem::exists("raw.dat"));
 #endif
 }
 
