@@ -19,7 +19,7 @@ struct Csv {
     {
         char res[32];
         char file_sig[180];
-        platform::formatLocal(timestamp, platform::csvNameFormat, res, sizeof res);
+        exportFileName(timestamp, platform::csvNameFormat, res, sizeof res);
         if (!flight.create("%s/%s", res))
             return false;
         platform::formatLocal(timestamp, "%Y-%m-%d_%H:%M:%S points from Kestrix+\r\n", file_sig, sizeof file_sig);

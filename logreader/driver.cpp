@@ -3,6 +3,7 @@
 
 #include "cli.h"
 #include "exitcodes.h"
+#include "exportfile.h"
 #include "logfile.h"
 #include "logreader.h"
 #include "platform.h"
@@ -86,6 +87,7 @@ void startLogreaderRun()
     inputBuffer.fill(0);
     data = nullptr;
     folder[0] = '\0';
+    flightNameSuffix[0] = '\0';
     resetLogWindow();
     sampletexts::forget();
     platform::interruptSignal = 0;

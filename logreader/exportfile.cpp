@@ -17,7 +17,20 @@ constexpr std::size_t bufferBytes = 256 * 1024;
 std::array<char, bufferBytes> shared;
 }  // namespace
 
+char flightNameSuffix[12] = "";
+
 void seekPastFlight(uint32_t stop) { platform::seekTo(data, static_cast<uint32_t>(stop + recordSize)); }
+
+void exportFileName(uint32_t timestamp, const char* format, char* out, std::size_t size)
+{
+    platform::formatLocal(timestamp, format, out, size);
+    char* ending = std::strrchr(out, '.');
+    const std::size_t suffix = std::strlen(flightNameSuffix);
+    if (!ending || suffix == 0 || std::strlen(out) + suffix >= size)
+        return;
+    std::memmove(ending + suffix, ending, std::strlen(ending) + 1);
+    std::memcpy(ending, flightNameSuffix, suffix);
+}
 
 char* writePosition(char* out, std::size_t sample, const MMdata& point, PositionHold& hold)
 {

@@ -30,6 +30,16 @@ bool forEachPoint(uint32_t start, uint32_t stop, Visit&& visit)
 // Leaves `data` just past the flight, as an export hands the file back.
 void seekPastFlight(uint32_t stop);
 
+// An export's file name: the local time of the flight's first point in
+// `format` (platform::kmlNameFormat, csvNameFormat), with the flight's
+// suffix before the ending when it has one.
+void exportFileName(uint32_t timestamp, const char* format, char* out, std::size_t size);
+// The suffix of the flight being exported: empty, or "-2", "-3"... when
+// earlier flights of the run started at the same local time (the clock went
+// back, as at the end of summer time), so that no flight's files replace
+// another's.
+extern char flightNameSuffix[12];
+
 // Writes "%f,%f" of the flight's `sample`-th point, `point`, where `hold`
 // shows it.
 char* writePosition(char* out, std::size_t sample, const MMdata& point, PositionHold& hold);

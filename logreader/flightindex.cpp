@@ -1,8 +1,12 @@
 // The flight index: reads "raw.dat" record by record, keeps the point records,
 // splits them into flights at gaps of more than 600 s and exports each flight.
 #include <cstdint>
+#include <map>
+#include <string>
+#include <utility>
 
 #include "exitcodes.h"
+#include "exportfile.h"
 #include "logfile.h"
 #include "logreader.h"
 #include "platform.h"
@@ -36,6 +40,27 @@ void closeFlight(Scan& s, const FlightVisit& visit)
     s.position = stop_pointer + recordSize;
     s.start_pointer = s.position;
     ++s.flightNumber;
+}
+
+// Gives the flight's files a suffix when an earlier flight of the run starts
+// at the same local time, and says so; `starts` counts the local start times
+// seen, with the number of the first flight at each.
+void nameApart(const Flight& f, std::map<std::string, std::pair<unsigned, uint16_t>>& starts)
+{
+    char start[32];
+    platform::formatLocal(f.startTime, "%Y-%m-%d %H:%M:%S", start, sizeof start);
+    auto& [seen, first] = starts.try_emplace(start, 0, f.number).first->second;
+    flightNameSuffix[0] = '\0';
+    if (++seen == 1)
+        return;
+    snprintf(flightNameSuffix, sizeof flightNameSuffix, "-%u", seen);
+    char kml[40];
+    char csv[40];
+    exportFileName(f.startTime, platform::kmlNameFormat, kml, sizeof kml);
+    exportFileName(f.startTime, platform::csvNameFormat, csv, sizeof csv);
+    fflush(stdout);
+    fprintf(stderr, "Flight %u starts at %s local time, as flight %u does (the clock went back): its files are named "
+                    "%s and %s.\n", f.number, start, first, kml, csv);
 }
 
 // Reads the record at `offset`; false after a partial read, which ends the
@@ -95,7 +120,9 @@ int indexFlights()
 {
     create_timestamp_dir();
     bool exportFailed = false;
+    std::map<std::string, std::pair<unsigned, uint16_t>> starts;
     const bool readOk = scanFlights([&](const Flight& f) {
+        nameApart(f, starts);
         printFlightLine(f);
         const int kml = exportPoints(f.start, f.stop);
         printf(kml ? " exported to -> KML OK " : " KML fail ");

@@ -37,7 +37,7 @@ struct Kml {
     {
         char res[32];
         char file_sig[180];
-        platform::formatLocal(timestamp, platform::kmlNameFormat, res, sizeof res);
+        exportFileName(timestamp, platform::kmlNameFormat, res, sizeof res);
         if (!flight.create(platform::kmlPathFormat, res)) {
             printf("Error when creating file \r\n");
             return false;

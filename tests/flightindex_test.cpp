@@ -1,4 +1,5 @@
 // Splitting "raw.dat" into flights, the flight lines and the export folder.
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <regex>
@@ -193,6 +194,30 @@ TEST_F(FlightIndex, TimesAreTheComputersLocalTime)
         ? std::vector<std::string>{"2024-05-01_11-20-30.csv", "2024-05-01_11_20_30.kml"}
         : std::vector<std::string>{"2024-05-01_11:20:30.csv", "2024-05-01_11:20:30.kml"};
     EXPECT_EQ(listFolder(exportFolder()), local);
+}
+
+// At the end of summer time two flights an hour apart start at the same
+// local time: the later one's files get a name of their own, and it is said.
+TEST_F(FlightIndex, FlightsStartingAtTheSameLocalTimeKeepTheirOwnFiles)
+{
+    setTimeZone("CET-1CEST,M3.5.0,M10.5.0/3");
+    const uint32_t summer = 1729989000;  // 2024-10-27 02:30:00 CEST
+    LogBuilder().point(example(summer)).point(example(summer + 1)).point(example(summer + 3600)).save();
+    const RunResult r = exportOnly();
+    setTimeZone("UTC0");
+    EXPECT_EQ(r.status, 0);
+    // 02:30:00 as the names give it under UTC+0
+    const std::string csv = exportName(summer + 7200, platform::csvNameFormat);
+    const std::string kml = exportName(summer + 7200, platform::kmlNameFormat);
+    const auto second = [](const std::string& n) { return n.substr(0, n.size() - 4) + "-2" + n.substr(n.size() - 4); };
+    std::vector<std::string> expected = {csv, kml, second(csv), second(kml)};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(listFolder(exportFolder()), expected);
+    EXPECT_TRUE(endsWith(r.err, "Flight 2 starts at 2024-10-27 02:30:00 local time, as flight 1 does (the clock went "
+                                "back): its files are named " + second(kml) + " and " + second(csv) + ".\n"))
+        << r.err;
+    EXPECT_EQ(csvRows(csv).size(), 2u);
+    EXPECT_EQ(csvRows(second(csv)).size(), 1u);
 }
 
 }  // namespace
