@@ -1,4 +1,5 @@
 // The run of kxflash: banner, instrument, model check, file, upload, verification.
+#include <cstdarg>
 #include <cstring>
 #include <string>
 
@@ -110,6 +111,18 @@ void finish()
 }
 
 }  // namespace
+
+void reportStanding(Standing standing, const char* next, const char* why, ...)
+{
+    static const char* const words[] = {"complete", "incomplete", "unverified"};
+    fflush(stdout);
+    fprintf(stderr, "The instrument's firmware is now %s: ", words[static_cast<int>(standing)]);
+    va_list values;
+    va_start(values, why);
+    vfprintf(stderr, why, values);
+    va_end(values);
+    fprintf(stderr, ". %s\n", next);
+}
 
 void startFlasherRun()
 {

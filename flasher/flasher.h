@@ -44,6 +44,15 @@ char get_newest_file();
 // file of a higher version than `best`.
 void considerFirmware(const char* name, FirmwareVersion& best);
 
+// Where the instrument's firmware stands when a run that sent parts of it
+// ends otherwise than flashed and confirmed.
+enum class Standing { Complete, Incomplete, Unverified };
+// One line on standard error: the standing, `why` (a printf format with its
+// values), and `next`, what the user should do now.
+[[gnu::format(printf, 3, 4)]] void reportStanding(Standing standing, const char* next, const char* why, ...);
+// What to do after an upload that did not end as it should.
+constexpr const char* flashAgain = "Run kxflash again with the same file before you unplug the instrument or switch it off.";
+
 // Sends the open file (and closes it); clears check_firmware when a part was
 // not acknowledged.
 void uploadFirmware(hid_device* device, FILE* firmware, RunSwitches& switches);

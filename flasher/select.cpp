@@ -2,8 +2,10 @@
 // name of the working folder carries. Only the name is looked at.
 #include <dirent.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "flasher.h"
 
@@ -18,6 +20,28 @@ constexpr std::size_t versionedLength = 17;
 bool isCandidate(const char* name, std::size_t length)
 {
     return length >= 3 && std::strcmp(name + length - 3, "qln") == 0;
+}
+
+// "QLN", "Qln" and the like: a firmware file that the choice passes over.
+bool endsInOtherCase(const char* name, std::size_t length)
+{
+    if (length < 3 || isCandidate(name, length))
+        return false;
+    const char* end = name + length - 3;
+    return std::tolower(static_cast<unsigned char>(end[0])) == 'q' &&
+           std::tolower(static_cast<unsigned char>(end[1])) == 'l' &&
+           std::tolower(static_cast<unsigned char>(end[2])) == 'n';
+}
+
+// A text for the console: a file name may hold control bytes (a NUL cannot,
+// but a line feed or an escape can), which are shown as '?'.
+std::string shown(const char* text)
+{
+    std::string out(text);
+    for (char& c : out)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = '?';
+    return out;
 }
 
 // The number at the start of `text` (blanks and a sign allowed), kept to 8
@@ -42,6 +66,11 @@ bool newer(const FirmwareVersion& v, const FirmwareVersion& best)
 void considerFirmware(const char* name, FirmwareVersion& best)
 {
     const std::size_t length = std::strlen(name);
+    if (endsInOtherCase(name, length)) {
+        fflush(stdout);
+        fprintf(stderr, "%s is not considered: kxflash chooses only among names that end in \"qln\" in lower case. "
+                        "Name it on the command line, or rename it, to flash it.\n", shown(name).c_str());
+    }
     if (!isCandidate(name, length))
         return;
     FirmwareVersion v;
@@ -52,7 +81,9 @@ void considerFirmware(const char* name, FirmwareVersion& best)
         v.lsb = numberAt(name + 5);
         v.subver = static_cast<signed char>(name[7]);
     }
-    printf("%s -> CRC %s , Version %d.%02d%c\r\n", name, CRC, v.msb, v.lsb, v.subver);
+    // A name that carries no version letter (or not a printable one) shows none.
+    const char letter[2] = {static_cast<char>(v.subver > 0x20 && v.subver < 0x7F ? v.subver : 0), '\0'};
+    printf("%s -> CRC %s , Version %d.%02d%s\r\n", shown(name).c_str(), shown(CRC).c_str(), v.msb, v.lsb, letter);
     if (newer(v, best)) {
         snprintf(default_firmware, sizeof default_firmware, "%s", name);
         best = v;

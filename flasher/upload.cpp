@@ -158,23 +158,28 @@ void sendClosingRequest(hid_device* device, const Upload& u)
 
 // A read error is not the end of the file: nothing more is sent, and the
 // instrument is neither asked to verify nor restarted.
-void reportUnreadable(RunSwitches& switches)
+void reportUnreadable(const Upload& u, RunSwitches& switches)
 {
     const int reason = errno;
-    fflush(stdout);
-    fprintf(stderr, "\r\nCannot read the firmware file: %s. The upload stops here; flash again from a readable file.\n",
-            std::strerror(reason));
+    reportStanding(Standing::Incomplete, "Run kxflash again from a readable copy of the file before you unplug the "
+                   "instrument or switch it off.", "the firmware file could not be read for page %u, part %u (%s)",
+                   u.page, u.part, std::strerror(reason));
     switches.check_firmware = 0;
 }
 
 // Why the file cannot be an image that the upload writes soundly, or nullptr.
-// `all_size` stays out of it: what it counts is the instrument's business.
-const char* imageFault(uint64_t length, uint32_t firmware_size)
+// A file shorter than the whole size its header gives was cut off (a download
+// or a copy that did not finish); a longer one is taken.
+const char* imageFault(uint64_t length, const Upload& u)
 {
     static char why[200];
+    const uint32_t firmware_size = u.firmware_size;
     if (length < headerBytes)
         std::snprintf(why, sizeof why, "the file is %llu bytes, shorter than its %u-byte header",
                       static_cast<unsigned long long>(length), headerBytes);
+    else if (u.all_size > length)
+        std::snprintf(why, sizeof why, "the file is %llu bytes, shorter than the %u bytes its header gives as the "
+                      "image's whole size, so it was cut off", static_cast<unsigned long long>(length), u.all_size);
     else if (firmware_size == 0)
         std::snprintf(why, sizeof why, "its header gives a firmware size of 0 bytes");
     else if (firmware_size > maxFirmwareSize)
@@ -195,9 +200,8 @@ const char* imageFault(uint64_t length, uint32_t firmware_size)
 // Stopped by an interrupt at a part boundary: the instrument has part of the new firmware.
 void reportInterrupted(const Upload& u)
 {
-    fflush(stdout);
-    fprintf(stderr, "\r\nInterrupted: the upload stopped before page %u, part %u. The instrument holds an "
-                    "incomplete firmware until kxflash is run again with a good file.\n", u.page, u.part);
+    reportStanding(Standing::Incomplete, flashAgain, "the upload was interrupted before page %u, part %u", u.page,
+                   u.part);
 }
 
 // Reads the header and refuses a file that cannot be an image the upload
@@ -208,7 +212,7 @@ bool imageAccepted(FILE* firmware, Upload& u)
     u.firmware_size = readLe32(firmware, 6);
     printf("Firmware size = %u bytes\r\n", u.firmware_size);
     uint64_t length = 0;
-    const char* fault = platform::fileLength(firmware, length) ? imageFault(length, u.firmware_size) : std::strerror(errno);
+    const char* fault = platform::fileLength(firmware, length) ? imageFault(length, u) : std::strerror(errno);
     if (!fault)
         return true;
     fflush(stdout);
@@ -224,7 +228,7 @@ void sendNextPart(hid_device* device, FILE* firmware, Upload& u, RunSwitches& sw
     const uint32_t file_address = fileAddress(u);
     const Chunk chunk = readChunk(firmware, file_address);
     if (chunk == Chunk::Unreadable) {
-        reportUnreadable(switches);
+        reportUnreadable(u, switches);
         u.sending = false;
         return;
     }
@@ -237,8 +241,14 @@ void sendNextPart(hid_device* device, FILE* firmware, Upload& u, RunSwitches& sw
     }
     printf("Transmission fail Page:%d, Part:%u, calculatedCRC:%02X, ReceivedCRC:%02X\r\n\r\n", u.page, u.part, u.CRC,
            PacketFromPC.Contents[flashreq::partCrc]);
-    if (length < 0)
+    if (length < 0) {
         reportReadFailed(device);
+        reportStanding(Standing::Incomplete, "Plug it in again, switch it on and run kxflash again with the same file "
+                       "before you use it.", "the instrument stopped answering at page %u, part %u", u.page, u.part);
+    } else {
+        reportStanding(Standing::Incomplete, flashAgain, "the instrument did not acknowledge page %u, part %u", u.page,
+                       u.part);
+    }
     switches.check_firmware = 0;
     u.sending = false;
 }
@@ -268,9 +278,8 @@ void uploadFirmware(hid_device* device, FILE* firmware, RunSwitches& switches)
     }
     if (platform::pendingInterrupt() && switches.check_firmware) {
         // It came with the last part: everything was sent, nothing verified.
-        fflush(stdout);
-        fprintf(stderr, "\r\nInterrupted as the upload ended: the firmware was neither verified nor the instrument "
-                        "restarted. Run kxflash again with the same file.\n");
+        reportStanding(Standing::Unverified, flashAgain, "the upload was interrupted as it ended: every part was sent, "
+                       "but the instrument was neither asked to check it nor restarted");
         switches.check_firmware = 0;
     }
     fflush(stdout);

@@ -10,7 +10,8 @@ namespace {
 constexpr int restartRequests = 10;
 constexpr uint32_t restartPauseUs = 500;
 
-void showStoredFirmware(hid_device* device)
+// The instrument's own verdict on the stored firmware: true for OK.
+bool showStoredFirmware(hid_device* device)
 {
     printf("Checking firmware stored in device ...\r\n");
     exchange(device, Cmd::FirmwareInfo, PacketFromPC.Contents);
@@ -19,6 +20,7 @@ void showStoredFirmware(hid_device* device)
     const uint16_t CRC = be16(r + 5);
     printf("\tSize = %d bytes CRC %04X \r\n", static_cast<int32_t>(size), CRC);
     printf("\tDevice says that this firmware is %s \r\n", r[7] == 1 ? "OK :)" : "WRONG :(");
+    return r[7] == 1;
 }
 
 // True when the instrument's own CRC of firmware and graphics matches the signatured one.
@@ -31,6 +33,8 @@ bool integrityConfirmed(hid_device* device)
         printf("Wrong response or timeout \r\n");
         if (length < 0)
             reportReadFailed(device);
+        reportStanding(Standing::Unverified, flashAgain, "every part was acknowledged, but the instrument gave no "
+                       "answer to the integrity check, so it was not restarted");
         return false;
     }
     const uint32_t whole_size = be32(r + 1);
@@ -40,6 +44,8 @@ bool integrityConfirmed(hid_device* device)
     printf("\tCRC calculated inside the device: %04X \r\n", calculatedCRCwf);
     if (calculatedCRCwf != CRCwf) {
         printf("Something went wrong - Graphics data aren't consistent with firmware\r\n");
+        reportStanding(Standing::Incomplete, flashAgain, "every part was acknowledged, but the instrument found "
+                       "firmware and graphics inconsistent, so it was not restarted");
         return false;
     }
     return true;
@@ -62,7 +68,7 @@ bool restart(hid_device* device)
 
 bool verifyAndRestart(hid_device* device)
 {
-    showStoredFirmware(device);
+    const bool verdictOk = showStoredFirmware(device);
     if (!integrityConfirmed(device))
         return false;
     printf("\tFirmware and Graphics data are consistent :)\r\n");
@@ -72,6 +78,11 @@ bool verifyAndRestart(hid_device* device)
     fflush(stdout);
     const bool sent = restart(device);
     if (!sent)
-        printf("The restart request could not be sent: restart the instrument by hand.\r\n");
+        reportStanding(Standing::Complete, "Restart the instrument by hand.", "firmware and graphics are consistent, "
+                       "but the restart request could not be sent");
+    else if (!verdictOk)
+        reportStanding(Standing::Complete, "If the instrument does not start as usual, run kxflash again with the "
+                       "same file.", "the instrument's first check said WRONG, but the check that decides, of "
+                       "firmware against graphics, found them consistent, and the instrument was restarted");
     return sent;
 }

@@ -71,9 +71,11 @@ TEST_F(Identification, EveryReadWaitsAsLongAsItsCommandNeeds)
 
     sim::reset();
     std::string fw(5000, '\x01');
+    fw.replace(0, 4, std::string("\x88\x13\0\0", 4));  // 5000 bytes in all
     fw.replace(6, 4, std::string("\xE8\x03\0\0", 4));  // a firmware of 1000 bytes
     writeFile("fw", fw);
     EXPECT_EQ(runFlasherCaptured({"fw"}).status, 0);
+    ASSERT_GE(sim::log().readCalls.size(), 3u);
     EXPECT_EQ(sim::log().readCalls[2].timeoutMs, 500);  // the read before the upload
     EXPECT_EQ(timeoutsByCommand(), (std::map<uint8_t, std::set<int>>{
                                        {2, {1000, 100, 500}}, {15, {500}}, {17, {30000}}, {18, {30000}}, {20, {30000}}}));

@@ -47,7 +47,8 @@ TEST_F(Platform, RequestsReachTheInstrumentTheSameWay)
 TEST_F(Platform, PausesAreWholeMillisecondsOnWindows)
 {
     std::string file(4096 + 100, '\1');
-    file.replace(6, 4, std::string("\x64\0\0\0", 4));  // a firmware of 100 bytes
+    file.replace(0, 4, std::string("\x64\x10\0\0", 4));  // the whole 4196 bytes
+    file.replace(6, 4, std::string("\x64\0\0\0", 4));     // a firmware of 100 bytes
     writeFile("fw", file);
     runFlasherCaptured({"fw"});
     // 132 parts with two pauses of 100 us each, one more after the completed
