@@ -1,8 +1,8 @@
 // The instrument's answers steered by bytes (lengths, contents, read errors,
 // silences, late and wrong answers) through identification, the log download
 // and the upload with its verification, on the simulator's virtual clock:
-// no crash, no hang, and "raw.dat" never holds a part that did not come with
-// its own CRC.
+// no crash, no hang, and neither "raw.dat" nor the pages of a download given
+// up ever hold a part that did not come with its own CRC.
 #include <cstring>
 
 #include "flasher.h"
@@ -27,9 +27,10 @@ bool cameWithItsCrc(uint16_t page, uint8_t part, const char* data)
     return false;
 }
 
-void checkRawFile()
+// "raw.dat" after a complete download, "raw-partial.dat" after one given up.
+void checkRawFile(const char* name)
 {
-    const std::string raw = readFile("raw.dat");
+    const std::string raw = readFile(name);
     fuzz::require(raw.size() % 4096 == 0, "raw.dat holds a part of a page");
     const std::vector<uint8_t>& memory = sim::config().logMemory;
     for (size_t at = 0; at < raw.size(); at += partBytes) {
@@ -75,7 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size)
         char* argv[] = {program, nullptr};
         status = runLogreader(1, argv);
         fuzz::require(status == 0 || status == 1 || status == 2, "kxlogreader ended with a status it never gives");
-        checkRawFile();
+        checkRawFile("raw.dat");
+        checkRawFile("raw-partial.dat");
     }
     // Each request takes at least one byte; once they are spent the instrument is gone.
     fuzz::require(sim::log().requests.size() <= size + 16, "the programs went on asking a gone instrument");
