@@ -37,6 +37,10 @@ bool exists(const char* name);
 void osSleepUs(uint32_t us);
 // The key wait at the end of a run (Windows only).
 void waitKey();
+// The same, only when the program has a console window of its own, as when
+// it was started by a double-click (Windows only): never from a prompt or a
+// script, whose window stays open anyway. `prompt` goes to standard error first.
+void waitKeyInOwnWindow(const char* prompt);
 // Standard output in binary mode: the console gets "\r\n" as on Linux, not "\r\r\n".
 void consoleBytesAsIs();
 // Moves `file` to `offset`, the whole 32-bit range included.

@@ -31,6 +31,7 @@ int makeFolder(const char* name) { return mkdir(name, 0755); }
 bool exists(const char* name) { return access(name, F_OK) == 0; }
 void osSleepUs(uint32_t us) { usleep(us); }
 void waitKey() {}
+void waitKeyInOwnWindow(const char*) {}
 void consoleBytesAsIs() {}
 bool seekTo(std::FILE* file, uint32_t offset) { return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0; }
 void truncateTo(std::FILE* file, uint32_t size) { (void)!ftruncate(fileno(file), static_cast<off_t>(size)); }

@@ -35,6 +35,17 @@ int makeFolder(const char* name) { return _mkdir(name); }
 bool exists(const char* name) { return _access(name, 0) == 0; }
 void osSleepUs(uint32_t us) { Sleep(us / 1000); }
 void waitKey() { _getch(); }
+
+void waitKeyInOwnWindow(const char* prompt)
+{
+    // A prompt or a script shares its console with the program; a window
+    // made for the program alone lists the program only.
+    DWORD processes[2];
+    if (GetConsoleProcessList(processes, 2) != 1)
+        return;
+    std::fputs(prompt, stderr);
+    _getch();
+}
 void consoleBytesAsIs() { _setmode(_fileno(stdout), _O_BINARY); }
 bool seekTo(std::FILE* file, uint32_t offset) { return _fseeki64(file, offset, SEEK_SET) == 0; }
 void truncateTo(std::FILE* file, uint32_t size) { _chsize_s(_fileno(file), size); }
