@@ -1,127 +1,27 @@
-// The run of kxconvert: options, the log, every flight in each format asked for.
-#include <getopt.h>
-
+// The run of kxconvert: the log's flights, what each is to the library (new,
+// unchanged, a longer copy, a shorter one), its files, the logbook, the totals.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
-#include <map>
+#include <numeric>
 #include <string>
 #include <system_error>
 
-#include "cli.h"
 #include "converter.h"
 #include "exitcodes.h"
+#include "library.h"
 #include "logfile.h"
-#include "logreader.h"
 #include "platform.h"
 #include "sampletexts.h"
 
 namespace {
 
-constexpr int badUsage = 1;
-
-constexpr const char* helpText =
-    "Usage: kxconvert [OPTIONS] [RAW.DAT]\n"
-    "Writes every flight of a KX+ log (default: raw.dat in the working folder) as\n"
-    "IGC for flight-log and scoring sites, GPX for maps and phones, or KML with time\n"
-    "for Google Earth's replay. Flights are found as kxlogreader finds them; all\n"
-    "times are UTC. Files are named YYYY-MM-DD-XXX-KXP-NN after the flight's UTC date\n"
-    "and its number of that day.\n"
-    "\n"
-    "  -f, --format LIST  formats to write, comma-separated: igc, gpx, kml\n"
-    "                     (default igc,gpx)\n"
-    "  -o, --output DIR   folder for the files (default: the working folder; made\n"
-    "                     when missing)\n"
-    "  -q, --quiet        no line per flight\n"
-    "  -h, --help         show this help and exit\n"
-    "      --version      show the version and exit\n"
-    "\n"
-    "Exit status: 0 all written; 1 bad usage; 2 the log could not be read or a file\n"
-    "not written. The IGC files are not signed (no G record).\n"
-    "See man kxconvert.\n";
-
-struct Options {
-    bool igc = true, gpx = true, kml = false;
-    bool quiet = false;
-    std::string input = rawFileName;
-    std::string output = ".";
-};
-
-int usageError(const char* what, const char* value)
-{
-    fprintf(stderr, "kxconvert: %s%s\nTry 'kxconvert --help'.\n", what, value);
-    return badUsage;
-}
-
-// "igc,gpx,kml" in any order and number; false for anything else.
-bool parseFormats(const char* list, Options& o)
-{
-    o.igc = o.gpx = o.kml = false;
-    std::string rest = list;
-    do {
-        const size_t comma = rest.find(',');
-        const std::string word = rest.substr(0, comma);
-        if (word == "igc") o.igc = true;
-        else if (word == "gpx") o.gpx = true;
-        else if (word == "kml") o.kml = true;
-        else return false;
-        rest = comma == std::string::npos ? "" : rest.substr(comma + 1);
-    } while (!rest.empty());
-    return true;
-}
-
-// The options; -1 when the run goes on, else the exit status.
-int parseOptions(int argc, char** argv, Options& o)
-{
-    static const option longOptions[] = {{"format", required_argument, nullptr, 'f'},
-                                         {"output", required_argument, nullptr, 'o'},
-                                         {"quiet", no_argument, nullptr, 'q'},
-                                         {nullptr, 0, nullptr, 0}};
-    optind = 0;  // each run reads its own command line from the start
-    opterr = 0;
-    for (int c; (c = getopt_long(argc, argv, "f:o:q", longOptions, nullptr)) != -1;) {
-        if (c == 'f' && !parseFormats(optarg, o))
-            return usageError("unknown format list (igc, gpx, kml): ", optarg);
-        if (c == 'o')
-            o.output = optarg;
-        if (c == 'q')
-            o.quiet = true;
-        if (c == '?')
-            return usageError("unknown option or missing value: ", argv[optind - 1]);
-    }
-    if (argc - optind > 1)
-        return usageError("one log at most, not also ", argv[optind + 1]);
-    if (argc - optind == 1)
-        o.input = argv[optind];
-    return -1;
-}
-
 struct Conversion {
     const Options& options;
-    std::map<uint32_t, unsigned> flightsOfDay;  // by days since 1970
-    unsigned withPosition = 0;                  // flights with a usable position
+    Library& library;
     bool failed = false;
 };
-
-// Points and points without a usable position; the log time of the first usable one.
-struct Census {
-    uint32_t points = 0, unusable = 0, firstUsable = 0;
-};
-
-Census takeCensus(const Flight& f)
-{
-    Census c;
-    forEachPoint(f.start, f.stop, [&](const uint8_t* record, uint32_t time) {
-        ++c.points;
-        if (!usablePosition(decodePoint(record)))
-            ++c.unusable;
-        else if (c.points - c.unusable == 1)
-            c.firstUsable = time;
-        return true;
-    });
-    return c;
-}
 
 // Writes the file through a temporary name: only a whole file takes its final name.
 template <typename Format>
@@ -137,41 +37,118 @@ bool writeFlightFile(const Flight& f, FlightFile& target, const std::string& fin
     return ok;
 }
 
-void convertFlight(const Flight& f, Conversion& run)
+using Writer = bool (*)(const Flight&, FlightFile&, const std::string&);
+struct FormatWriter {
+    const char* name;  // as the command line and the logbook's Files column call it
+    Writer write;
+};
+constexpr FormatWriter formats[] = {{"igc", writeFlightFile<IgcFormat>},
+                              {"gpx", writeFlightFile<GpxFormat>},
+                              {"kml", writeFlightFile<TimedKmlFormat>}};
+
+bool listed(const std::string& files, const char* name)
 {
-    const Census census = takeCensus(f);
-    char when[32];
-    *isoDateTime(when, utcOf(f.startTime)) = '\0';
-    when[10] = ' ';
-    when[19] = '\0';
-    if (census.points == census.unusable) {
-        if (!run.options.quiet)
-            printf("%u. %s UTC, %u points, none with a usable position: skipped\n", f.number, when, census.points);
-        return;
-    }
+    return (" " + files + " ").find(std::string(" ") + name + " ") != std::string::npos;
+}
+
+bool wanted(const Options& o, const char* name)
+{
+    return (o.igc && name == std::string("igc")) || (o.gpx && name == std::string("gpx")) ||
+           (o.kml && name == std::string("kml"));
+}
+
+// Writes the flight's files of the formats that `write` picks; the formats
+// written, as the Files column lists them, and their endings for the flight's line.
+template <typename Pick>
+std::string writeFiles(const LogFlight& lf, const std::string& stem, unsigned dayNumber, Conversion& run,
+                       std::string& endings, Pick write)
+{
+    if (!lf.figures.hasPosition)
+        return "";  // no track without a position
     FlightFile target;
-    target.dateTime = census.firstUsable;
-    target.dayNumber = ++run.flightsOfDay[census.firstUsable / 86400];
-    const std::string stem = flightStem(utcOf(census.firstUsable), target.dayNumber);
-    target.title = flightTitle(utcOf(census.firstUsable), target.dayNumber);
-    const std::string base = (std::filesystem::path(run.options.output) / stem).string();
-    std::string names;
-    const auto write = [&](bool wanted, bool (*writer)(const Flight&, FlightFile&, const std::string&), const char* ext) {
-        if (!wanted)
-            return;
-        if (writer(f, target, base + ext))
-            names += (names.empty() ? stem : std::string(" ")) + ext;
-        else
+    target.dateTime = lf.figures.firstTime;
+    target.dayNumber = dayNumber;
+    target.title = flightTitle(utcOf(lf.figures.firstTime), dayNumber);
+    target.figures = &lf.figures;
+    target.pilot = &run.options.pilot;
+    std::string files;
+    for (const FormatWriter& format : formats) {
+        if (!write(format.name))
+            continue;
+        if (format.write(lf.flight, target, libraryPath(run.library, stem + "." + format.name))) {
+            files += (files.empty() ? "" : " ") + std::string(format.name);
+            endings += std::string(endings.empty() ? "" : " ") + "." + format.name;
+        } else {
             run.failed = true;
-    };
-    write(run.options.igc, writeFlightFile<IgcFormat>, ".igc");
-    write(run.options.gpx, writeFlightFile<GpxFormat>, ".gpx");
-    write(run.options.kml, writeFlightFile<TimedKmlFormat>, ".kml");
-    ++run.withPosition;
-    if (!run.options.quiet)
-        printf("%u. %s UTC, %u points, %u without a usable position: %s\n", f.number, when, census.points,
-               census.unusable, names.empty() ? "nothing written" : names.c_str());
+        }
+    }
+    return files;
+}
+
+// The row of a flight taken into the logbook, keeping what its other
+// columns (the pilot's own) held.
+void record(Conversion& run, const LogFlight& lf, const std::string& stem, const std::string& files)
+{
+    Logbook& book = run.library.book;
+    LogbookRow row = logbookRow(lf.figures, stem, files, book.otherColumns.size());
+    const auto old = book.rows.find(row.start);
+    if (old != book.rows.end())
+        std::copy(old->second.fields.begin() + static_cast<long>(Column::Count), old->second.fields.end(),
+                  row.fields.begin() + static_cast<long>(Column::Count));
+    book.rows[row.start] = row;
+}
+
+// Decides what the flight is to the library, writes what that asks for,
+// and says it on the flight's line.
+Fate takeFlight(const LogFlight& lf, Conversion& run)
+{
+    const FlightFigures& f = lf.figures;
+    Logbook& book = run.library.book;
+    const auto known = book.rows.find(f.firstTime);
+    Fate fate = Fate::New;
+    std::string stem, endings, said;
+    if (known == book.rows.end()) {
+        stem = newStem(run.library, f.firstTime);
+        record(run, lf, stem, writeFiles(lf, stem, dayNumberOf(stem), run, endings,
+                                         [&](const char* name) { return wanted(run.options, name); }));
+        said = "new";
+    } else {
+        const LogbookRow old = known->second;
+        stem = old.stem;
+        const std::string oldFiles = old.at(Column::Files);
+        if (f.points > old.points) {
+            fate = Fate::Replaced;
+            record(run, lf, stem, writeFiles(lf, stem, dayNumberOf(stem), run, endings, [&](const char* name) {
+                       return wanted(run.options, name) || listed(oldFiles, name);
+                   }));
+            said = "replaced the shorter copy (" + std::to_string(old.points) + " points)";
+        } else if (f.points == old.points) {
+            fate = Fate::Unchanged;
+            // Formats asked for that the library lacks are written; nothing is written over.
+            const std::string added = writeFiles(lf, stem, dayNumberOf(stem), run, endings, [&](const char* name) {
+                return wanted(run.options, name) && !listed(oldFiles, name);
+            });
+            if (!added.empty())
+                known->second.fields[static_cast<int>(Column::Files)] += (oldFiles.empty() ? "" : " ") + added;
+            said = endings.empty() ? "unchanged" : "unchanged, added";
+        } else {
+            fate = Fate::KeptLonger;
+            said = "kept the longer copy (" + std::to_string(old.points) + " points)";
+        }
+    }
+    if (!run.options.quiet) {
+        char when[32];
+        char* end = clockTime(isoDate(when, utcOf(f.firstTime)) + 1, utcOf(f.firstTime));
+        when[10] = ' ';
+        const std::string positions = f.hasPosition ? std::to_string(f.unusable) + " without a usable position"
+                                                    : "none with a usable position";
+        printf("%u. %s UTC, %u points, %s%s: %s %s%s%s%s\n", lf.flight.number, std::string(when, end).c_str(),
+               f.points, positions.c_str(), f.possiblyCut ? ", possibly cut" : "", said.c_str(), stem.c_str(),
+               endings.empty() ? "" : ".", endings.empty() ? "" : endings.c_str() + 1,
+               f.hasPosition ? "" : " (in the logbook only: no track without a position)");
+    }
     fflush(stdout);
+    return fate;
 }
 
 bool makeOutputFolder(const std::string& folder)
@@ -185,23 +162,56 @@ bool makeOutputFolder(const std::string& folder)
     return false;
 }
 
-int convert(const Options& options)
+// Every flight of the open log with its figures, in file order; false when
+// reading the log failed (the flights before are there).
+bool readFlights(std::vector<LogFlight>& flights)
+{
+    bool readOk = true;
+    const bool scanned = scanFlights(
+        [&](const Flight& f) {
+            LogFlight lf{f, {}};
+            readOk = workOutFigures(f.start, f.stop, lf.figures) && readOk;
+            flights.push_back(lf);
+        },
+        FlightSplit::AtGapsAndBackwardSteps);
+    return scanned && readOk;
+}
+
+int convert(Options& options)
 {
     const char* reason = "";
     if (!openLogAt(options.input.c_str(), reason)) {
         fprintf(stderr, "kxconvert: cannot read %s: %s\n", options.input.c_str(), reason);
         return exitcode::incomplete;
     }
-    if (!makeOutputFolder(options.output)) {
+    const bool partial = describeLog(options.input.c_str(), false);
+    Library library;
+    if (!makeOutputFolder(options.output) || !openLibrary(options.output, library)) {
         closeLog();
         return exitcode::incomplete;
     }
-    Conversion run{options, {}, 0, false};
-    const bool readOk = scanFlights([&](const Flight& f) { convertFlight(f, run); });
+    takeSettings(options);
+    std::vector<LogFlight> flights;
+    const bool readOk = readFlights(flights);
+    if (partial && !flights.empty())
+        flights.back().figures.possiblyCut = true;
+    // In the order of their starts, so that the new flights of a day number by time.
+    std::vector<std::size_t> order(flights.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return flights[a].figures.firstTime < flights[b].figures.firstTime;
+    });
+    Conversion run{options, library, false};
+    std::vector<Fate> fates(flights.size());
+    for (const std::size_t i : order)
+        fates[i] = takeFlight(flights[i], run);
     closeLog();
-    if (readOk && run.withPosition == 0)
-        fprintf(stderr, "kxconvert: no flight with a usable position in %s\n", options.input.c_str());
-    return readOk && !run.failed ? exitcode::ok : exitcode::incomplete;
+    const bool saved = saveLibrary(library);
+    if (readOk && flights.empty())
+        fprintf(stderr, "kxconvert: no flight in %s\n", options.input.c_str());
+    if (!options.quiet)
+        printSummary(library, flights, fates);
+    return readOk && saved && !run.failed ? exitcode::ok : exitcode::incomplete;
 }
 
 }  // namespace
@@ -231,8 +241,6 @@ int runConverter(int argc, char** argv)
 {
     startConverterRun();
     platform::consoleBytesAsIs();
-    if (const int status = answerHelpOrVersion(argc, argv, "kxconvert", KX_PACKAGE_VERSION, helpText); status >= 0)
-        return status;
     Options options;
     if (const int status = parseOptions(argc, argv, options); status >= 0)
         return status;

@@ -1,6 +1,7 @@
 // One flight as a GPX 1.1 track: one trk with one trkseg, a trkpt per point
 // with a usable position. What GPX has no element for (speed, course, climb
-// rate, engine speed, temperatures, fuel) goes into the kx extension namespace.
+// rate, engine speed, temperatures, fuel, the barometric altitude and the
+// logged pressure) goes into the kx extension namespace.
 #include "cli.h"
 #include "converter.h"
 #include "textformat.h"
@@ -54,7 +55,9 @@ void GpxFormat::row(ExportFile& file, const FlightPoint& p)
     out = percentD(literal(out, "</kx:t1><kx:t2>"), d.T2);
     out = percentD(literal(out, "</kx:t2><kx:oat>"), d.Tz);
     out = percentD(literal(out, "</kx:oat><kx:fuel>"), d.Fuel);
-    file.commit(literal(out, "</kx:fuel></extensions></trkpt>\n"));
+    out = percentD(literal(out, "</kx:fuel><kx:baroalt>"), d.Altitude);
+    out = percentD(literal(out, "</kx:baroalt><kx:pressure>"), d.Pressure);
+    file.commit(literal(out, "</kx:pressure></extensions></trkpt>\n"));
 }
 
 void GpxFormat::tail(ExportFile& file) { file.put("</trkseg></trk>\n</gpx>\n"); }

@@ -1,9 +1,12 @@
 // UTC dates from log times, worked out by arithmetic alone: no time zone,
-// no C library conversion, the same on every system.
-#include "converter.h"
-#include "textformat.h"
+// no C library conversion, the same on every system. The names of a
+// flight's files, and its times as the logbook writes them.
+#include <cstdio>
+#include <ctime>
 
-using text::literal;
+#include "converter.h"
+#include "platform.h"
+#include "textformat.h"
 
 UtcTime utcOf(uint32_t seconds)
 {
@@ -34,30 +37,92 @@ char* isoDate(char* out, const UtcTime& t)
     return text::padded(out, static_cast<uint32_t>(t.day), 2);
 }
 
+int64_t secondsOf(const UtcTime& t)
+{
+    // A civil date to days since 1970-01-01, the inverse of the above.
+    const int64_t year = t.year - (t.month <= 2);
+    const int64_t era = (year >= 0 ? year : year - 399) / 400;
+    const int64_t yearOfEra = year - era * 400;
+    const int64_t dayOfYear = (153 * (t.month > 2 ? t.month - 3 : t.month + 9) + 2) / 5 + t.day - 1;
+    const int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    const int64_t days = era * 146097 + dayOfEra - 719468;
+    return days * 86400 + t.hour * 3600 + t.minute * 60 + t.second;
+}
+
+namespace {
+
+// The number of a flight of its day: "01" to "99", then a "Z" more for each
+// digit more ("Z100", "ZZ1000"), so that the names sort by number.
+std::string dayNumberText(unsigned number)
+{
+    const std::string digits = std::to_string(number);
+    if (digits.size() < 2)
+        return "0" + digits;
+    return std::string(digits.size() - 2, 'Z') + digits;
+}
+
+}  // namespace
+
 std::string flightStem(const UtcTime& day, unsigned number)
 {
-    char stem[32];
-    char* out = literal(isoDate(stem, day), "-XXX-KXP-");
-    return std::string(stem, text::padded(out, number, 2));
+    char date[16];
+    return std::string(date, isoDate(date, day)) + "-XXX-KXP-" + dayNumberText(number);
 }
 
 std::string flightTitle(const UtcTime& day, unsigned number)
 {
-    char title[48];
-    char* out = isoDate(literal(title, "KX+ flight "), day);
-    *out++ = ' ';
-    return std::string(title, text::padded(out, number, 2));
+    char date[16];
+    return "KX+ flight " + std::string(date, isoDate(date, day)) + (number < 10 ? " 0" : " ") + std::to_string(number);
+}
+
+unsigned dayNumberOf(const std::string& stem)
+{
+    const std::size_t dash = stem.rfind('-');
+    if (dash == std::string::npos || stem.compare(0, dash + 1, stem.substr(0, 10) + "-XXX-KXP-") != 0)
+        return 0;
+    const std::size_t digits = stem.find_first_not_of('Z', dash + 1);
+    const std::string text = digits == std::string::npos ? "" : stem.substr(digits);
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+        return 0;
+    return static_cast<unsigned>(std::stoul(text));
+}
+
+char* clockTime(char* out, const UtcTime& t)
+{
+    out = text::padded(out, static_cast<uint32_t>(t.hour), 2);
+    *out++ = ':';
+    out = text::padded(out, static_cast<uint32_t>(t.minute), 2);
+    *out++ = ':';
+    return text::padded(out, static_cast<uint32_t>(t.second), 2);
+}
+
+std::string duration(uint32_t seconds)
+{
+    char text[24];
+    std::snprintf(text, sizeof text, "%u:%02u:%02u", seconds / 3600, seconds / 60 % 60, seconds % 60);
+    return text;
+}
+
+std::string localWithOffset(uint32_t seconds)
+{
+    std::tm lt{};
+    if (!platform::localTime(static_cast<std::time_t>(seconds), &lt))
+        return "";
+    const UtcTime local{lt.tm_year + 1900, lt.tm_mon + 1, lt.tm_mday, lt.tm_hour, lt.tm_min, lt.tm_sec};
+    const int64_t offset = secondsOf(local) - seconds;
+    const int64_t minutes = (offset < 0 ? -offset : offset) / 60;
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d %c%02d:%02d", local.year, local.month, local.day,
+                  local.hour, local.minute, local.second, offset < 0 ? '-' : '+', static_cast<int>(minutes / 60),
+                  static_cast<int>(minutes % 60));
+    return text;
 }
 
 char* isoDateTime(char* out, const UtcTime& t)
 {
     out = isoDate(out, t);
     *out++ = 'T';
-    out = text::padded(out, static_cast<uint32_t>(t.hour), 2);
-    *out++ = ':';
-    out = text::padded(out, static_cast<uint32_t>(t.minute), 2);
-    *out++ = ':';
-    out = text::padded(out, static_cast<uint32_t>(t.second), 2);
+    out = clockTime(out, t);
     *out++ = 'Z';
     return out;
 }

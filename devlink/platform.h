@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <string>
 
 namespace platform {
 
@@ -56,6 +57,9 @@ std::FILE* openRegularFile(const char* name, const char* mode, const char*& reas
 bool regularFileInfo(const char* name, uint64_t& size, std::time_t& modified);
 // Gives the file `from` the name `to`, replacing a file of that name.
 bool replaceFile(const char* from, const char* to);
+// The user's folder for the settings of programs: $XDG_CONFIG_HOME, else
+// ~/.config on Linux; %APPDATA% on Windows. Empty when there is none.
+std::string userConfigFolder();
 // Length of an open file; the file is left at its end.
 bool fileLength(std::FILE* file, uint64_t& size);
 

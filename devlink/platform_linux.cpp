@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 
@@ -85,6 +86,15 @@ bool regularFileInfo(const char* name, uint64_t& size, std::time_t& modified)
 }
 
 bool replaceFile(const char* from, const char* to) { return std::rename(from, to) == 0; }
+
+std::string userConfigFolder()
+{
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    if (xdg && xdg[0] == '/')
+        return xdg;
+    const char* home = std::getenv("HOME");
+    return home && home[0] ? std::string(home) + "/.config" : "";
+}
 
 bool fileLength(std::FILE* file, uint64_t& size)
 {

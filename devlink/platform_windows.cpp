@@ -82,6 +82,12 @@ bool regularFileInfo(const char* name, uint64_t& size, std::time_t& modified)
 
 bool replaceFile(const char* from, const char* to) { return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0; }
 
+std::string userConfigFolder()
+{
+    const char* appData = std::getenv("APPDATA");
+    return appData ? appData : "";
+}
+
 bool fileLength(std::FILE* file, uint64_t& size)
 {
     const long long end = _fseeki64(file, 0, SEEK_END) == 0 ? _ftelli64(file) : -1;

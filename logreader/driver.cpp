@@ -27,26 +27,6 @@ constexpr const char* helpText =
     "(130 for Ctrl-C).\n"
     "See man kxlogreader.\n";
 
-constexpr uint32_t logPages = stop_address - start_address + 1;
-
-// Before exporting a "raw.dat" that this run did not download: its date and
-// how much of the log it holds, so a partial one is not taken for the whole.
-void describeEarlierLog()
-{
-    uint64_t size = 0;
-    std::time_t modified = 0;
-    if (!platform::regularFileInfo(rawFileName, size, modified))
-        return;  // the flight index says why it cannot read it
-    fflush(stdout);
-    char when[32];
-    platform::formatLocal(static_cast<uint32_t>(modified), "%Y-%m-%d %H:%M", when, sizeof when);
-    const uint64_t pages = size / pageSize;
-    const bool whole = pages == logPages && size % pageSize == 0;
-    fprintf(stderr, "Exporting the \"raw.dat\" of an earlier download (%s): %llu of %u pages%s.\n", when,
-            static_cast<unsigned long long>(pages), logPages,
-            whole ? "" : ", a partial log: download again for the whole of it");
-}
-
 // Identifies the instrument and downloads its log; the exit status so far.
 // `downloaded` tells whether "raw.dat" now holds this run's download.
 int fetchLog(bool& downloaded)
@@ -115,7 +95,7 @@ int runLogreader(int argc, char** argv)
             return status;
     }
     if (!downloaded)
-        describeEarlierLog();
+        describeLog(rawFileName, true);  // so a partial one is not taken for the whole
     const int status = flightIndex();
     fflush(stdout);
     platform::waitKey();

@@ -25,6 +25,13 @@ struct Scan {
     uint32_t offset = 0;           // file_size: the offset of the record being read
     uint32_t position = 0;         // where reading goes on: past the record read, or past a closed flight
     uint16_t flightNumber = 1;     // lp
+    FlightSplit split = FlightSplit::AtGaps;
+    // True when the point record just read opens a new flight.
+    bool startsFlight() const
+    {
+        return timestamp > last_timestamp + flightGapSeconds ||
+               (split == FlightSplit::AtGapsAndBackwardSteps && timestamp < last_timestamp);
+    }
 };
 
 // Hands over the flight that ends with the latest point record, and opens
@@ -78,7 +85,7 @@ bool scanRecord(Scan& s, const FlightVisit& visit)
     if (s.start_timestamp == 0) {
         s.start_timestamp = s.timestamp;
         s.start_pointer = s.offset;
-    } else if (!full || s.timestamp > s.last_timestamp + flightGapSeconds) {
+    } else if (!full || s.startsFlight()) {
         closeFlight(s, visit);
     }
     s.last_timestamp = s.timestamp;
@@ -101,9 +108,10 @@ void printFlightLine(const Flight& f)
 
 }  // namespace
 
-bool scanFlights(const FlightVisit& visit)
+bool scanFlights(const FlightVisit& visit, FlightSplit split)
 {
     Scan s;
+    s.split = split;
     while (scanRecord(s, visit))
         s.offset = s.position;
     return !logReadFailed();

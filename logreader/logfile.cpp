@@ -73,6 +73,26 @@ void useLogStream(FILE* stream)
     sampletexts::forget();
 }
 
+bool describeLog(const char* path, bool always)
+{
+    constexpr uint32_t logPages = stop_address - start_address + 1;
+    uint64_t size = 0;
+    std::time_t modified = 0;
+    if (!platform::regularFileInfo(path, size, modified))
+        return false;  // reading it says why it cannot be read
+    const uint64_t pages = size / pageSize;
+    const bool whole = pages == logPages && size % pageSize == 0;
+    if (!whole || always) {
+        fflush(stdout);
+        char when[32];
+        platform::formatLocal(static_cast<uint32_t>(modified), "%Y-%m-%d %H:%M", when, sizeof when);
+        fprintf(stderr, "Exporting the \"%s\" of an earlier download (%s): %llu of %u pages%s.\n", path, when,
+                static_cast<unsigned long long>(pages), logPages,
+                whole ? "" : ", a partial log: download again for the whole of it");
+    }
+    return !whole;
+}
+
 void closeLog()
 {
     if (data)

@@ -17,6 +17,11 @@ bool openLogAt(const char* path, const char*& reason);
 // it the file; the tests hand it a stream that fails where they want).
 void useLogStream(FILE* stream);
 void closeLog();
+// Before exporting a log that this run did not download: its date and how
+// much of the instrument's log memory it holds, on standard error, always or
+// only when it is partial (fewer than 256 pages, or a piece of a page). True
+// when it is partial; nothing is said of a file that is not there.
+bool describeLog(const char* path, bool always);
 // The 32-byte record at `offset`. nullptr at the end of the file, for a last
 // record of fewer than 32 bytes, and once reading the file has failed (then
 // logReadFailed() is true and the reason has been printed).

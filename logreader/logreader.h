@@ -50,10 +50,14 @@ struct Flight {
     uint16_t number = 0;     // its place among the log's flights, from 1
 };
 using FlightVisit = std::function<void(const Flight&)>;
+// Where flights end: at gaps of more than 600 s (kxlogreader), or also where
+// the time steps back (kxconvert: a reset clock, or a log memory that
+// wrapped, so that no flight joins one that came before it).
+enum class FlightSplit { AtGaps, AtGapsAndBackwardSteps };
 // Reads the open log record by record and hands each flight to `visit` as
 // soon as it is closed, in file order; false when reading the log failed
 // (the flights before the failure were handed over).
-bool scanFlights(const FlightVisit& visit);
+bool scanFlights(const FlightVisit& visit, FlightSplit split = FlightSplit::AtGaps);
 // Makes the export folder of this run and sets `folder`.
 void create_timestamp_dir();
 // Write one flight, records from offset `start` to the record at `stop`

@@ -15,6 +15,7 @@ usage: check_converter.py BUILD_FOLDER READERS_FOLDER
 import json
 import math
 import os
+import re
 import struct
 import subprocess
 import sys
@@ -51,7 +52,8 @@ def decode(record):
     _, t, lat, lon, speed, alt_gps, course, sats, rpm, t1, t2, oat, fuel, pressure, alt, vario = \
         struct.unpack(RECORD, record)
     return dict(time=t, lat=lat, lon=lon, speed=0 if speed >= 250 else speed, alt_gps=alt_gps, course=course * 2,
-                sats=sats, rpm=rpm * 10 % 65536, t1=t1, t2=t2, oat=oat, fuel=fuel, alt=alt, vario=vario)
+                sats=sats, rpm=rpm * 10 % 65536, t1=t1, t2=t2, oat=oat, fuel=fuel, pressure=pressure, alt=alt,
+                vario=vario)
 
 
 def usable(p):
@@ -74,7 +76,7 @@ edges = [dict(speed=s, course=c, sats=n, vario=v, rpm=r, oat=o, alt=a, alt_gps=g
 # Name, first time, and each point: (seconds from the start, lat, lon, other values).
 flights = [
     ("midnight", utc("2024-03-30 23:58:00"),
-     [(i, 0.0 if i < 5 else 47.5 + i / 1e4, 8.25 + i / 1e4, {}) for i in range(240)]),
+     [(i, 0.0 if i < 5 else 47.5 + i / 1e4, 8.25 + i / 1e4, dict(pressure=9000 + i)) for i in range(240)]),
     ("summer time", utc("2024-03-31 00:58:00"),
      [(2 * i, -33.9 - i / 1e4, -18.4 - i / 1e4, {}) for i in range(150)]),
     ("no position", utc("2024-03-31 05:00:00"), [(i, 0.0, 8.0, {}) for i in range(20)]),
@@ -102,7 +104,8 @@ def run(args, folder, tz="UTC"):
 
 
 def folder_bytes(folder):
-    return {n: open(os.path.join(folder, n), "rb").read() for n in sorted(os.listdir(folder))}
+    """The flight files, which are in UTC (the logbook also gives local times)."""
+    return {n: open(os.path.join(folder, n), "rb").read() for n in sorted(os.listdir(folder)) if n != "logbook.csv"}
 
 
 def thousandths(value):
@@ -111,14 +114,15 @@ def thousandths(value):
 
 
 def igc_fixes(points):
-    """The B records a flight must have: from the first usable position on,
-    the points without one at the last usable position, marked V."""
-    fixes, held = [], None
+    """The B records a flight must have: one per point, the points without a
+    usable position marked V at the last usable position, or before the first
+    one at the first."""
+    held = next((p["lat"], p["lon"]) for p in points if usable(p))
+    fixes = []
     for p in points:
         if usable(p):
             held = (p["lat"], p["lon"])
-        if held:
-            fixes.append((p, held, usable(p)))
+        fixes.append((p, held, usable(p)))
     return fixes
 
 
@@ -201,8 +205,10 @@ def check_igc(label, path, points, title_date, day_number):
 
 def check_gpx(label, path, good, title, first_time):
     reader = ("import gpxpy, json, sys; g = gpxpy.parse(open(sys.argv[1])); t = g.tracks; "
+              "x = lambda p, n: int(next(e.text for e in p.extensions if e.tag.endswith(n))); "
               "print(json.dumps([g.name, g.time.isoformat(), len(t), t[0].name, [[int(p.time.timestamp()), "
-              "p.latitude, p.longitude, p.elevation] for p in t[0].segments[0].points]]))")
+              "p.latitude, p.longitude, p.elevation, x(p, 'baroalt'), x(p, 'pressure')] "
+              "for p in t[0].segments[0].points]]))")
     done = subprocess.run(["/usr/bin/python3", "-c", reader, path], capture_output=True, text=True)
     if done.returncode != 0:
         failures.append(f"gpxpy refuses {path}: {done.stderr.strip()[-300:]}")
@@ -210,9 +216,9 @@ def check_gpx(label, path, good, title, first_time):
         name, when, tracks, track_name, pts = json.loads(done.stdout)
         expect(f"{label}: GPX names and time (gpxpy)", (name, when, tracks, track_name),
                (title, datetime.fromtimestamp(first_time, timezone.utc).isoformat(), 1, title))
-        want = [[p["time"], p["lat"], p["lon"], p["alt_gps"]] for p in good]
+        want = [[p["time"], p["lat"], p["lon"], p["alt_gps"], p["alt"], p["pressure"]] for p in good]
         bad = [(g, w) for g, w in zip(pts, want) if g[0] != w[0] or abs(g[1] - w[1]) > 1e-6 or
-               abs(g[2] - (-180.0 if w[2] == 180.0 else w[2])) > 1e-6 or g[3] != w[3]]
+               abs(g[2] - (-180.0 if w[2] == 180.0 else w[2])) > 1e-6 or g[3:] != w[3:]]
         expect(f"{label}: gpxpy points", len(pts), len(want))
         expect(f"{label}: gpxpy points differ from the log at", bad[:1], [])
     ogr = subprocess.run(["ogrinfo", "-ro", "-so", path, "track_points"], capture_output=True, text=True)
@@ -242,8 +248,8 @@ def check_kml(label, path, good, title):
 def check_flights(folder, lines):
     kept = [(n, pts) for n, pts in decoded if any(usable(p) for p in pts)]
     names = sorted(n for n in os.listdir(folder) if n.endswith(".igc"))
-    expect("IGC files (the flight without a position skipped)", names,
-           ["2024-03-30-XXX-KXP-01.igc", "2024-03-31-XXX-KXP-01.igc", "2024-03-31-XXX-KXP-02.igc",
+    expect("IGC files (none for the flight without a position, which has number 02 of its day)", names,
+           ["2024-03-30-XXX-KXP-01.igc", "2024-03-31-XXX-KXP-01.igc", "2024-03-31-XXX-KXP-03.igc",
             "2024-07-14-XXX-KXP-01.igc"])
     for name, (label, pts) in zip(names, kept):
         good = [p for p in pts if usable(p)]
@@ -251,15 +257,17 @@ def check_flights(folder, lines):
         date, number = name[:10], int(name[19:21])
         title = f"KX+ flight {date} {number:02}"
         check_igc(label, stem + ".igc", pts, date, number)
-        check_gpx(label, stem + ".gpx", good, title, good[0]["time"])
+        check_gpx(label, stem + ".gpx", good, title, pts[0]["time"])  # metadata: the flight's start
         check_kml(label, stem + ".kml", good, title)
         for ext in (".gpx", ".kml"):
             lint = subprocess.run(["xmllint", "--noout", stem + ext], capture_output=True, text=True)
             expect(f"{label}: xmllint reads {ext}", lint.stderr, "")
-    expect("a line per flight: points, points without a position, files", lines,
+    expect("a line per flight: points, points without a position, files", lines[:-2],
            [f"{i}. {datetime.fromtimestamp(pts[0]['time'], timezone.utc):%Y-%m-%d %H:%M:%S} UTC, {len(pts)} points, "
-            + (f"{sum(not usable(p) for p in pts)} without a usable position: {n[:-4]}.igc .gpx .kml"
-               if n else "none with a usable position: skipped")
+            + (f"{sum(not usable(p) for p in pts)} without a usable position" if n else "none with a usable position")
+            + (", possibly cut" if i == 5 else "")  # the last flight of a log shorter than the whole memory
+            + (f": new {n[:-4]}.igc .gpx .kml" if n else ": new 2024-03-31-XXX-KXP-02 (in the logbook only: no "
+                                                           "track without a position)")
             for i, ((_, pts), n) in enumerate(zip(decoded, [names[0], names[1], None, names[2], names[3]]), 1)])
 
 
@@ -268,12 +276,16 @@ with tempfile.TemporaryDirectory() as d:
         f.write(log)
     status, out, err = run(["-f", "igc,gpx,kml", "-o", "out", "raw.dat"], d)
     expect("status", status, 0)
+    expect("a partial log is named as kxlogreader names it", re.sub(r"\(.*?\)", "(DATE)", err),
+           'Exporting the "raw.dat" of an earlier download (DATE): 3 of 256 pages, a partial log: download again '
+           'for the whole of it.\n')
     check_flights(os.path.join(d, "out"), out.splitlines())
     utc_files = folder_bytes(os.path.join(d, "out"))
     for tz in ("Europe/Berlin", "America/New_York", "NZST-12NZDT,M9.5.0,M4.1.0/3"):
         status, _, _ = run(["-q", "-f", "igc,gpx,kml", "-o", tz.replace("/", "_"), "raw.dat"], d, tz)
         expect(f"the same bytes under TZ={tz}", folder_bytes(os.path.join(d, tz.replace("/", "_"))), utc_files)
     expect("nothing but whole files", [n for n in os.listdir(os.path.join(d, "out")) if n.endswith(".part")], [])
+
 
     usage = "Try 'kxconvert --help'.\n"
     expect("unknown format", run(["-f", "igc,fit"], d), (1, "", "kxconvert: unknown format list (igc, gpx, kml): "

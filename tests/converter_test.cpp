@@ -55,12 +55,14 @@ TEST_F(Converter, FlightAcrossMidnightLineByLine)
 {
     const RunResult r = runConverterCaptured();
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "1. 2024-03-30 23:59:58 UTC, 3 points, 1 without a usable position: "
-                     "2024-03-30-XXX-KXP-01.igc .gpx\n");
-    // Named after the first position's UTC date; the time of day starts again past midnight.
+    EXPECT_EQ(r.out.substr(0, r.out.find('\n') + 1), "1. 2024-03-30 23:59:58 UTC, 3 points, 1 without a usable "
+                                                     "position, possibly cut: new 2024-03-30-XXX-KXP-01.igc .gpx\n");
+    // Named after the flight's UTC date; the time of day starts again past
+    // midnight; the point before the first fix is there, at the first fix.
     const std::string igc = readFile("2024-03-30-XXX-KXP-01.igc");
     EXPECT_EQ(igc.find("AXXXKXP\r\nHFDTEDATE:300324,01\r\n"), 0u) << igc;
-    EXPECT_NE(igc.find("\r\nB2359594730000N00815000EA004800025010009007-0703000-03\r\n"
+    EXPECT_NE(igc.find("\r\nB2359584730000N00815000EV004800025010009007-0703000-03\r\n"
+                       "B2359594730000N00815000EA004800025010009007-0703000-03\r\n"
                        "B0000004730000N00815000EA004800025010009007-0703000-03\r\n"),
               std::string::npos)
         << igc;
@@ -69,9 +71,10 @@ TEST_F(Converter, FlightAcrossMidnightLineByLine)
                   .find("<trkpt lat=\"47.500000\" lon=\"8.250000\"><ele>250</ele><time>2024-03-30T23:59:59Z</time>"
                         "<sat>7</sat><extensions><kx:speed>100</kx:speed><kx:course>90</kx:course><kx:climb>-0.70"
                         "</kx:climb><kx:rpm>3000</kx:rpm><kx:t1>85</kx:t1><kx:t2>90</kx:t2><kx:oat>-3</kx:oat>"
-                        "<kx:fuel>60</kx:fuel></extensions></trkpt>\n"),
+                        "<kx:fuel>60</kx:fuel><kx:baroalt>480</kx:baroalt><kx:pressure>0</kx:pressure>"
+                        "</extensions></trkpt>\n"),
               std::string::npos);
-    EXPECT_EQ(listFolder(".").size(), 3u);
+    EXPECT_EQ(listFolder(".").size(), 4u);  // the log, IGC, GPX and the logbook
 }
 
 // A format whose file cannot be made stops there: nothing is written into a
@@ -101,8 +104,8 @@ TEST_F(Converter, FileNotWrittenWholeKeepsNoFinalName)
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("Input/output error"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("kxconvert: flights/2024-03-30-XXX-KXP-01.igc was not written."), std::string::npos) << r.err;
-    EXPECT_EQ(listFolder("flights"), std::vector<std::string>{"2024-03-30-XXX-KXP-01.gpx"});
-    EXPECT_NE(r.out.find(": 2024-03-30-XXX-KXP-01.gpx\n"), std::string::npos) << r.out;
+    EXPECT_EQ(listFolder("flights"), (std::vector<std::string>{"2024-03-30-XXX-KXP-01.gpx", "logbook.csv"}));
+    EXPECT_NE(r.out.find(": new 2024-03-30-XXX-KXP-01.gpx\n"), std::string::npos) << r.out;
 }
 
 // A log named on the command line is named again when reading it fails.

@@ -1,0 +1,168 @@
+// The output folder as a flight library: the logbook read and written whole,
+// the names of flights new to it, and the totals.
+#include "library.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+
+#include "platform.h"
+
+namespace {
+
+// The file's bytes into `text`; false with the reason when it cannot be read.
+bool readWhole(const std::string& path, std::string& text, const char*& reason)
+{
+    std::FILE* file = platform::openRegularFile(path.c_str(), "rb", reason);
+    if (!file)
+        return false;
+    char chunk[65536];
+    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;)
+        text.append(chunk, n);
+    const bool ok = !std::ferror(file);
+    reason = ok ? nullptr : std::strerror(errno);
+    std::fclose(file);
+    return ok;
+}
+
+// Writes `text` under a temporary name and gives it the name `path` when it
+// is whole; false with the reason otherwise, and `path` is as it was.
+bool writeWhole(const std::string& path, const std::string& text, const char*& reason)
+{
+    const std::string part = path + ".part";
+    std::FILE* file = std::fopen(part.c_str(), "wb");
+    bool ok = file && std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    ok = file && std::fclose(file) == 0 && ok;
+    ok = ok && platform::replaceFile(part.c_str(), path.c_str());
+    reason = ok ? nullptr : std::strerror(errno);
+    if (!ok)
+        std::remove(part.c_str());
+    return ok;
+}
+
+bool appendTo(const std::string& path, const std::string& text, const char*& reason)
+{
+    std::FILE* file = std::fopen(path.c_str(), "ab");
+    bool ok = file && std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    ok = file && std::fclose(file) == 0 && ok;
+    reason = ok ? nullptr : std::strerror(errno);
+    return ok;
+}
+
+// Flights and their flight and engine time, added up.
+struct Totals {
+    unsigned flights = 0;
+    uint64_t flightSeconds = 0, engineSeconds = 0;
+    void add(uint32_t flight, uint32_t engine)
+    {
+        ++flights;
+        flightSeconds += flight;
+        engineSeconds += engine;
+    }
+    std::string text() const
+    {
+        return std::to_string(flights) + (flights == 1 ? " flight" : " flights") + ", flight time " +
+               duration(static_cast<uint32_t>(flightSeconds)) + ", engine time " +
+               duration(static_cast<uint32_t>(engineSeconds));
+    }
+};
+
+}  // namespace
+
+std::string libraryPath(const Library& library, const std::string& name)
+{
+    return (std::filesystem::path(library.folder) / name).string();
+}
+
+bool openLibrary(const std::string& folder, Library& library)
+{
+    library.folder = folder;
+    const std::string path = libraryPath(library, logbookName);
+    if (!platform::exists(path.c_str()))
+        return true;
+    const char* reason = nullptr;
+    if (!readWhole(path, library.bookText, reason)) {
+        fprintf(stderr, "kxconvert: cannot read %s: %s. Nothing was written, so that no flight of it is lost.\n",
+                path.c_str(), reason);
+        return false;
+    }
+    readLogbook(library.bookText, path, library.book);
+    for (const auto& [start, row] : library.book.rows) {
+        library.stems.insert(row.stem);
+        unsigned& highest = library.highest[start / 86400];
+        highest = std::max(highest, dayNumberOf(row.stem));
+    }
+    return true;
+}
+
+std::string newStem(Library& library, uint32_t start)
+{
+    unsigned& number = library.highest[start / 86400];
+    const auto taken = [&](const std::string& stem) {
+        if (library.stems.count(stem))
+            return true;
+        for (const char* ending : {".igc", ".gpx", ".kml", ".html"})
+            if (platform::exists(libraryPath(library, stem + ending).c_str()))
+                return true;
+        return false;
+    };
+    std::string stem;
+    do
+        stem = flightStem(utcOf(start), ++number);
+    while (taken(stem));
+    library.stems.insert(stem);
+    return stem;
+}
+
+bool saveLibrary(Library& library)
+{
+    const char* reason = nullptr;
+    const std::string aside = libraryPath(library, unreadableName);
+    if (!library.book.unreadable.empty() && !appendTo(aside, library.book.unreadable, reason)) {
+        fprintf(stderr, "kxconvert: cannot keep the lines it could not read in %s: %s. The logbook was not updated, "
+                        "so that none of them is lost.\n", aside.c_str(), reason);
+        return false;
+    }
+    library.book.unreadable.clear();
+    const std::string text = logbookText(library.book);
+    if (text == library.bookText)
+        return true;
+    const std::string path = libraryPath(library, logbookName);
+    if (!writeWhole(path, text, reason)) {
+        fprintf(stderr, "kxconvert: cannot write %s: %s. It is as it was; the flights written now are not in it "
+                        "yet: convert the log again.\n", path.c_str(), reason);
+        return false;
+    }
+    library.bookText = text;
+    return true;
+}
+
+void printSummary(const Library& library, const std::vector<LogFlight>& flights, const std::vector<Fate>& fates)
+{
+    Totals run;
+    unsigned counts[4] = {};
+    for (std::size_t i = 0; i < flights.size(); ++i) {
+        run.add(flights[i].figures.flightSeconds(), flights[i].figures.engineSeconds);
+        ++counts[static_cast<int>(fates[i])];
+    }
+    Totals all, year;
+    const std::time_t now = std::time(nullptr);
+    const std::string thisYear = std::to_string(utcOf(static_cast<uint32_t>(now)).year);
+    for (const auto& [start, row] : library.book.rows) {
+        uint32_t flight = 0, engine = 0;
+        parseDuration(row.at(Column::FlightTime), flight);
+        parseDuration(row.at(Column::EngineTime), engine);
+        all.add(flight, engine);
+        if (row.at(Column::DateUtc).compare(0, 4, thisYear) == 0)
+            year.add(flight, engine);
+    }
+    std::string said;
+    const char* const words[] = {"new", "unchanged", "replaced by a longer copy", "kept as the longer copy"};
+    for (int k = 0; k < 4; ++k)
+        if (counts[k])
+            said += (said.empty() ? " (" : ", ") + std::to_string(counts[k]) + " " + words[k];
+    printf("This run: %s%s.\n", run.text().c_str(), said.empty() ? "" : (said + ")").c_str());
+    printf("The library: in %s %s; in all %s.\n", thisYear.c_str(), year.text().c_str(), all.text().c_str());
+}

@@ -1,0 +1,63 @@
+// The logbook of a flight library, "logbook.csv": a file that pilots keep for
+// years and open in a spreadsheet, so it is a format.
+//
+// RFC 4180: fields separated by commas, a field with a comma, a quote or a
+// line end in quotes (a quote in it doubled), lines ending in CR LF. The
+// first line names the columns, with their units. One row per flight, sorted
+// by the flight's start; the column "Flight (UTC start)" is the flight's
+// identity, "Name" the name of its files. Columns are only ever added at the
+// end, and every version reads what older versions wrote: columns are found
+// by their names, missing ones are empty, and columns this version does not
+// know are kept, after its own. The reader also takes what a spreadsheet
+// saves (quotes around every field, semicolons or tabs between them, LF line
+// ends, a byte-order mark); a line it cannot read is never dropped: it is
+// named on standard error and kept in "logbook.unreadable.txt" beside it.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "converter.h"
+
+// The columns this version writes, in their order.
+enum class Column {
+    Flight, Name, DateUtc, TakeoffUtc, LandingUtc, TakeoffLocal, LandingLocal, FlightTime, LastRecordUtc,
+    RecordSpan, Points, PointsWithoutPosition, EngineTime, MaxRpm, MeanRpm, MaxT1, MeanT1, MaxT2, MeanT2, MinOat,
+    MaxOat, FuelStart, FuelEnd, FuelUsed, FuelBurn, MaxAltitude, MaxAltitudeGps, TotalClimb, BestClimb, BestSink,
+    Distance, MaxSpeed, PossiblyCut, Files, Count
+};
+// The header text of each column.
+extern const char* const logbookColumns[static_cast<int>(Column::Count)];
+
+constexpr const char* logbookName = "logbook.csv";
+constexpr const char* unreadableName = "logbook.unreadable.txt";
+
+// One flight of the logbook.
+struct LogbookRow {
+    uint32_t start = 0;               // the flight's identity: the log time of its first point
+    std::string stem;                 // the name of its files
+    uint32_t points = 0;
+    std::vector<std::string> fields;  // its columns, this version's first, then the others the file had
+    const std::string& at(Column c) const { return fields[static_cast<int>(c)]; }
+};
+
+struct Logbook {
+    std::vector<std::string> otherColumns;  // columns of the file that this version does not write, kept at the end
+    std::map<uint32_t, LogbookRow> rows;    // by the flight's start
+    std::string unreadable;                 // lines that could not be read, as they stood
+};
+
+// The row of a flight from its figures; `files` lists the formats written ("igc gpx").
+LogbookRow logbookRow(const FlightFigures& f, const std::string& stem, const std::string& files,
+                      std::size_t otherColumns);
+// Reads the text of a logbook into `book`; every line that cannot be read
+// is named on standard error (as a line of `name`) and kept in `book.unreadable`.
+void readLogbook(const std::string& text, const std::string& name, Logbook& book);
+// The logbook as a file holds it.
+std::string logbookText(const Logbook& book);
+
+// Durations "H:MM:SS" back in seconds; also "H:MM", and what a spreadsheet
+// makes of them. False for anything else.
+bool parseDuration(const std::string& text, uint32_t& seconds);

@@ -1,0 +1,166 @@
+// kxconvert's command line, and the settings file that holds the pilot's
+// details for the IGC header.
+#include <getopt.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+#include "cli.h"
+#include "library.h"
+#include "platform.h"
+
+namespace {
+
+constexpr const char* helpText =
+    "Usage: kxconvert [OPTIONS] [RAW.DAT]\n"
+    "Keeps a flight library: writes every flight of a KX+ log (default: raw.dat in\n"
+    "the working folder) as IGC for flight-log and scoring sites, GPX for maps and\n"
+    "phones, or KML with time for Google Earth's replay, and keeps a logbook of the\n"
+    "flights (logbook.csv) with flight and engine time. Convert every download into\n"
+    "the same folder: a flight keeps its name, and no flight replaces another.\n"
+    "Files are named YYYY-MM-DD-XXX-KXP-NN after the flight's UTC date and its number\n"
+    "of that day; their times are UTC.\n"
+    "\n"
+    "  -f, --format LIST      formats to write, comma-separated: igc, gpx, kml\n"
+    "                         (default igc,gpx)\n"
+    "  -o, --output DIR       the library's folder (default: the working folder;\n"
+    "                         made when missing)\n"
+    "      --pilot NAME       for the IGC header; also --aircraft TYPE,\n"
+    "                         --registration REG, --competition-id ID. Without\n"
+    "                         them, from the settings file (see man kxconvert)\n"
+    "  -q, --quiet            no line per flight and no summary\n"
+    "  -h, --help             show this help and exit\n"
+    "      --version          show the version and exit\n"
+    "\n"
+    "Exit status: 0 all written; 1 bad usage; 2 the log could not be read, or a\n"
+    "file or the logbook not written. The IGC files are not signed (no G record).\n"
+    "See man kxconvert.\n";
+
+int usageError(const char* what, const char* value)
+{
+    fprintf(stderr, "kxconvert: %s%s\nTry 'kxconvert --help'.\n", what, value);
+    return badUsage;
+}
+
+// "igc,gpx,kml" in any order and number; false for anything else.
+bool parseFormats(const char* list, Options& o)
+{
+    o.igc = o.gpx = o.kml = false;
+    std::string rest = list;
+    do {
+        const size_t comma = rest.find(',');
+        const std::string word = rest.substr(0, comma);
+        if (word == "igc") o.igc = true;
+        else if (word == "gpx") o.gpx = true;
+        else if (word == "kml") o.kml = true;
+        else return false;
+        rest = comma == std::string::npos ? "" : rest.substr(comma + 1);
+    } while (!rest.empty());
+    return true;
+}
+
+// A pilot's detail as an IGC header carries it: one line of printable text.
+std::string detail(const std::string& value)
+{
+    std::string out;
+    for (const char c : value)
+        if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F)
+            out += c;
+    const auto b = out.find_first_not_of(' ');
+    const auto e = out.find_last_not_of(' ');
+    return b == std::string::npos ? "" : out.substr(b, std::min<std::size_t>(e - b + 1, 80));
+}
+
+enum LongOnly { PilotOption = 256, AircraftOption, RegistrationOption, CompetitionIdOption };
+
+}  // namespace
+
+int parseOptions(int argc, char** argv, Options& o)
+{
+    if (const int status = answerHelpOrVersion(argc, argv, "kxconvert", KX_PACKAGE_VERSION, helpText); status >= 0)
+        return status;
+    static const option longOptions[] = {{"format", required_argument, nullptr, 'f'},
+                                         {"output", required_argument, nullptr, 'o'},
+                                         {"quiet", no_argument, nullptr, 'q'},
+                                         {"pilot", required_argument, nullptr, PilotOption},
+                                         {"aircraft", required_argument, nullptr, AircraftOption},
+                                         {"registration", required_argument, nullptr, RegistrationOption},
+                                         {"competition-id", required_argument, nullptr, CompetitionIdOption},
+                                         {nullptr, 0, nullptr, 0}};
+    optind = 0;  // each run reads its own command line from the start
+    opterr = 0;
+    for (int c; (c = getopt_long(argc, argv, "f:o:q", longOptions, nullptr)) != -1;) {
+        if (c == 'f' && !parseFormats(optarg, o))
+            return usageError("unknown format list (igc, gpx, kml): ", optarg);
+        if (c == 'o')
+            o.output = optarg;
+        if (c == 'q')
+            o.quiet = true;
+        if (c == PilotOption) o.pilot.pilot = detail(optarg);
+        if (c == AircraftOption) o.pilot.aircraft = detail(optarg);
+        if (c == RegistrationOption) o.pilot.registration = detail(optarg);
+        if (c == CompetitionIdOption) o.pilot.competitionId = detail(optarg);
+        if (c == '?')
+            return usageError("unknown option or missing value: ", argv[optind - 1]);
+    }
+    if (argc - optind > 1)
+        return usageError("one log at most, not also ", argv[optind + 1]);
+    if (argc - optind == 1)
+        o.input = argv[optind];
+    return -1;
+}
+
+std::string settingsPath()
+{
+    const std::string folder = platform::userConfigFolder();
+    return folder.empty() ? "" : folder + (platform::windows ? "\\" : "/") + "kxtools" + (platform::windows ? "\\" : "/") +
+                                 "kxconvert.conf";
+}
+
+void readSettings(const std::string& text, const std::string& name, PilotDetails& details)
+{
+    std::size_t lineNumber = 0;
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t end = text.find('\n', at);
+        end = end == std::string::npos ? text.size() : end;
+        const std::string line = detail(text.substr(at, end - at));
+        at = end + 1;
+        ++lineNumber;
+        if (line.empty() || line[0] == '#')
+            continue;
+        const std::size_t equals = line.find('=');
+        const std::string key = equals == std::string::npos ? line : detail(line.substr(0, equals));
+        const std::string value = equals == std::string::npos ? "" : detail(line.substr(equals + 1));
+        std::string* field = key == "pilot" ? &details.pilot
+                             : key == "aircraft" ? &details.aircraft
+                             : key == "registration" ? &details.registration
+                             : key == "competition-id" ? &details.competitionId
+                                                       : nullptr;
+        if (!field || equals == std::string::npos)
+            fprintf(stderr, "kxconvert: %s line %zu is not one of pilot, aircraft, registration or competition-id "
+                            "= value; it is left out.\n", name.c_str(), lineNumber);
+        else if (field->empty())
+            *field = value;
+    }
+}
+
+void takeSettings(Options& o)
+{
+    const std::string path = settingsPath();
+    if (path.empty() || !platform::exists(path.c_str()))
+        return;
+    const char* reason = "";
+    std::FILE* file = platform::openRegularFile(path.c_str(), "rb", reason);
+    if (!file) {
+        fprintf(stderr, "kxconvert: cannot read the settings %s: %s; the IGC files name no pilot from it.\n",
+                path.c_str(), reason);
+        return;
+    }
+    std::string text;
+    char chunk[4096];
+    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0 && text.size() < (1u << 20);)
+        text.append(chunk, n);
+    std::fclose(file);
+    readSettings(text, path, o.pilot);
+}

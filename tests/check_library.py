@@ -1,0 +1,244 @@
+#!/usr/bin/env python3
+"""kxconvert as a pilot uses it over a season: logs converted one after another
+into one library folder. The logbook is read with Python's csv module and the
+IGC files with igc-parser; the figures of one small flight are compared with
+values worked out by hand.
+
+usage: check_library.py BUILD_FOLDER READERS_FOLDER
+"""
+import csv
+import json
+import os
+import re
+import struct
+import subprocess
+import sys
+import tempfile
+from datetime import datetime, timezone
+
+from checks import expect, finish
+
+build, readers = map(os.path.abspath, sys.argv[1:3])
+kxconvert = os.path.join(build, "kxconvert")
+T0 = int(datetime(2024, 5, 1, 10, 0, tzinfo=timezone.utc).timestamp())
+
+
+def point(t, lat=50.0, lon=8.0, speed=80, rpm=500, alt=300, **v):
+    return struct.pack(">BIffBhBBHhhbBHhh", 1, t, lat, lon, speed, v.get("gps", alt + 10), 45, 9, rpm,
+                       v.get("t1", 80), v.get("t2", 90), v.get("oat", 10), v.get("fuel", 70), 9000, alt,
+                       v.get("vario", 0))
+
+
+def flight(start, n=20, step=5, lat=None, **v):
+    return b"".join(point(start + i * step, 50.0 + i * 1e-3 if lat is None else lat, **v) for i in range(n))
+
+
+def whole(log):
+    """A log as a complete download holds it: 1 MiB, erased space after the records."""
+    return log + b"\xff" * ((1 << 20) - len(log))
+
+
+def convert(folder, log, *args, user=None, env=None):
+    path = os.path.join(folder, "log.dat")
+    with open(path, "wb") as f:
+        f.write(log)
+    done = subprocess.run([kxconvert, "-o", "lib", *args, "log.dat"], cwd=folder, capture_output=True, text=True,
+                          env=dict(os.environ, TZ="Europe/Berlin", **(env or {})), user=user, timeout=120)
+    return done.returncode, done.stdout, done.stderr
+
+
+def logbook(folder):
+    with open(os.path.join(folder, "lib", "logbook.csv"), newline="", encoding="utf-8") as f:
+        return list(csv.DictReader(f))
+
+
+def fates(out):
+    """Each flight's line as (UTC start, what became of it, its name)."""
+    found = [re.match(r"\d+\. (.{19}) UTC, [^:]*: (.*?)(?: \(\d+ points\))? (\d{4}-\d\d-\d\d-XXX-KXP-[0-9Z]+)", ln)
+             for ln in out.splitlines() if ln[:1].isdigit()]
+    return [m.groups() for m in found if m]
+
+
+def first_fix(path):
+    return next(ln for ln in open(path) if ln.startswith("B"))[1:7]
+
+
+def shared_flights():
+    a, b, c = T0, T0 + 3600, T0 + 7200  # three flights of one day, in two logs that share B
+    for order in ("AB then BC", "BC then AB"):
+        with tempfile.TemporaryDirectory() as d:
+            logs = [whole(flight(a) + flight(b)), whole(flight(b) + flight(c))]
+            if order == "BC then AB":
+                logs.reverse()
+            convert(d, logs[0])
+            status, out, _ = convert(d, logs[1])
+            expect(f"{order}: status", status, 0)
+            rows = logbook(d)
+            expect(f"{order}: one row per flight, by start", [r["Flight (UTC start)"][11:16] for r in rows],
+                   ["10:00", "11:00", "12:00"])
+            names = {r["Flight (UTC start)"][11:16]: r["Name"][-2:] for r in rows}
+            # A flight new to the library takes the next number of its day, even when it is earlier.
+            expect(f"{order}: numbers", names, {"10:00": "01", "11:00": "02", "12:00": "03"} if order == "AB then BC"
+                   else {"10:00": "03", "11:00": "01", "12:00": "02"})
+            for r in rows:
+                expect(f"{order}: {r['Name']} holds its own flight",
+                       first_fix(os.path.join(d, "lib", r["Name"] + ".igc")), r["Flight (UTC start)"][11:19]
+                       .replace(":", ""))
+            expect(f"{order}: the second run's lines", [f for _, f, _ in fates(out)], ["unchanged", "new"]
+                   if order == "AB then BC" else ["new", "unchanged"])
+
+
+def cut_and_whole():
+    log = whole(flight(T0) + flight(T0 + 3600, n=300, step=2))
+    cut = log[:4096]  # the second flight cut after 108 of its 300 points
+    for order in ((cut, log), (log, cut)):
+        with tempfile.TemporaryDirectory() as d:
+            status, out, err = convert(d, order[0])
+            if order[0] is cut:
+                expect("cut log: said as kxlogreader says it", "1 of 256 pages, a partial log" in err, True)
+                expect("cut log: last flight possibly cut", ("possibly cut" in out, logbook(d)[1]["Possibly cut"]),
+                       (True, "yes"))
+            before = open(os.path.join(d, "lib", "2024-05-01-XXX-KXP-02.igc"), "rb").read()
+            status, out, err = convert(d, order[1])
+            after = open(os.path.join(d, "lib", "2024-05-01-XXX-KXP-02.igc"), "rb").read()
+            rows = logbook(d)
+            expect("cut and whole: the longer copy stays", [r["Points"] for r in rows], ["20", "300"])
+            if order[0] is cut:
+                expect("cut, then whole: replaced", fates(out)[1][1], "replaced the shorter copy")
+                expect("cut, then whole: IGC of the whole flight", after.count(b"\r\nB"), 300)
+            else:
+                expect("whole, then cut: kept", fates(out)[1][1], "kept the longer copy")
+                expect("whole, then cut: IGC untouched", after, before)
+
+
+def odd_flights():
+    with tempfile.TemporaryDirectory() as d:
+        # A reset clock: a flight stored after a later one. No fix at all. A fix after 20 points.
+        late = b"".join(point(T0 + 9000 + i, 0.0 if i < 20 else 51.0, 9.0) for i in range(40))
+        log = flight(T0 + 3600) + flight(T0) + flight(T0 + 6000, lat=0.0) + late
+        status, out, err = convert(d, whole(log))
+        rows = logbook(d)
+        expect("backward step: a flight of its own", len(rows), 4)
+        for r in rows:
+            if r["Flight (UTC start)"].endswith("10:00:00Z"):  # no jump from the later flight's end
+                expect("backward step: its distance", r["Distance [km]"], "2.1")
+        nofix = [r for r in rows if r["Points without position"] == r["Points"]]
+        expect("no fix: a logbook row with engine figures, no files", [(r["Files"], r["Max engine speed [rpm]"])
+                                                                        for r in nofix], [("", "5000")])
+        expect("no fix: its line says so", "in the logbook only" in out, True)
+        expect("no fix: no track file", [n for n in os.listdir(os.path.join(d, "lib"))
+                                          if n.startswith(nofix[0]["Name"])], [])
+        lateRow = next(r for r in rows if r["Points"] == "40")
+        expect("late fix: every point in the IGC", open(os.path.join(d, "lib", lateRow["Name"] + ".igc")).read()
+               .count("\nB"), 40)
+
+
+def many_in_a_day():
+    with tempfile.TemporaryDirectory() as d:
+        log = b"".join(flight(T0 - 36000 + k * 610, n=2) for k in range(130))  # 00:00 UTC on
+        status, out, err = convert(d, whole(log))
+        names = [r["Name"] for r in logbook(d)]
+        expect("130 flights: distinct names", len(set(names)), 130)
+        expect("130 flights: names sort by time", sorted(names), names)
+        expect("130 flights: past 99", names[98:101], ["2024-05-01-XXX-KXP-99", "2024-05-01-XXX-KXP-Z100",
+                                                       "2024-05-01-XXX-KXP-Z101"])
+        expect("130 flights: FAT-safe", all(c.isalnum() or c == "-" for n in names for c in n), True)
+        for name, header in (("2024-05-01-XXX-KXP-99", "HFDTEDATE:010524,99"), ("2024-05-01-XXX-KXP-Z130",
+                                                                                "HFDTEDATE:010524")):
+            path = os.path.join(d, "lib", name + ".igc")
+            expect(f"{name}: HFDTE", open(path).read().split("\n")[1].strip(), header)
+            parsed = subprocess.run(["node", "-e", "console.log(JSON.stringify(require('igc-parser').parse("
+                                     "require('fs').readFileSync(process.argv[1], 'utf8')).date))", path],
+                                    cwd=readers, capture_output=True, text=True)
+            expect(f"{name}: igc-parser reads its date", parsed.stdout.strip(), '"2024-05-01"')
+
+
+def read_only_library():
+    with tempfile.TemporaryDirectory() as d:
+        os.chmod(d, 0o755)
+        short, longer = whole(flight(T0, n=10)), whole(flight(T0, n=30))
+        convert(d, short)
+        lib = os.path.join(d, "lib")
+        kept = {n: open(os.path.join(lib, n), "rb").read() for n in os.listdir(lib)}
+        os.chmod(lib, 0o555)
+        user = 65534 if os.getuid() == 0 else None  # root writes anywhere
+        os.chmod(d, 0o777)
+        status, out, err = convert(d, longer, user=user)
+        os.chmod(lib, 0o755)
+        expect("read-only library: status", status, 2)
+        expect("read-only library: says which file", "2024-05-01-XXX-KXP-01.igc was not written" in err
+               and "Permission denied" in err, True)
+        expect("read-only library: nothing lost", {n: open(os.path.join(lib, n), "rb").read()
+                                                    for n in os.listdir(lib)}, kept)
+
+
+def damaged_logbook():
+    with tempfile.TemporaryDirectory() as d:
+        convert(d, whole(flight(T0) + flight(T0 + 3600) + flight(T0 + 7200)))
+        path = os.path.join(d, "lib", "logbook.csv")
+        rows = list(csv.reader(open(path, newline="")))
+        # As a spreadsheet saves it: semicolons, every field quoted, LF; then a
+        # row cut short, a stray line, and a row whose quote is left open.
+        lines = [";".join(f'"{v}"' for v in r) for r in rows[:3]]
+        lines += [";".join(f'"{v}"' for v in rows[3][:11]), "remember to refuel", '"2024-06-01T10:00:00Z;"broken']
+        open(path, "w").write("\n".join(lines) + "\n")
+        status, out, err = convert(d, whole(flight(T0 + 10800)))
+        rows = logbook(d)
+        expect("damaged logbook: readable rows kept, the new one added", [r["Points"] for r in rows],
+               ["20", "20", "20", "20"])
+        expect("damaged logbook: each unread line named", err.count("cannot be read"), 2)
+        expect("damaged logbook: kept aside", open(os.path.join(d, "lib", "logbook.unreadable.txt"), newline="").read(),
+               'remember to refuel\r\n"2024-06-01T10:00:00Z;"broken\r\n')
+
+
+def figures_by_hand():
+    """One flight of 8 points, 10 s apart; every figure worked out by hand."""
+    speeds = [0, 60, 80, 90, 80, 60, 20, 0]
+    rpms = [0, 550, 550, 520, 500, 300, 100, 0]  # stored in tens: 5500 rpm and so on; 500 rpm and up runs
+    alts = [100, 110, 150, 200, 180, 120, 100, 100]
+    t1s = [60, 70, 80, 90, 95, 85, 75, 70]
+    t2s = [100, 120, 140, 160, 170, 150, 130, 120]
+    oats = [15, 14, 12, 10, 11, 13, 14, 15]
+    fuels = [80, 80, 79, 79, 78, 78, 77, 77]
+    varios = [0, 25, 40, 35, -10, -30, -15, 0]
+    log = b"".join(point(T0 + 10 * i, 50.0 + i * 1e-3, 8.0, speeds[i], rpms[i], alts[i], gps=alts[i] + 10,
+                         t1=t1s[i], t2=t2s[i], oat=oats[i], fuel=fuels[i], vario=varios[i]) for i in range(8))
+    with tempfile.TemporaryDirectory() as d:
+        status, out, err = convert(d, whole(log))
+        row = logbook(d)[0]
+        expect("figures by hand", {k: row[k] for k in row if k not in ("Name", "Files", "Possibly cut")}, {
+            "Flight (UTC start)": "2024-05-01T10:00:00Z", "Date (UTC)": "2024-05-01",
+            "Takeoff (UTC)": "2024-05-01 10:00:10", "Landing (UTC)": "2024-05-01 10:00:50",
+            "Takeoff (local)": "2024-05-01 12:00:10 +02:00", "Landing (local)": "2024-05-01 12:00:50 +02:00",
+            "Flight time [h:mm:ss]": "0:00:40", "Last record (UTC)": "2024-05-01T10:01:10Z",
+            "Record span [h:mm:ss]": "0:01:10", "Points": "8", "Points without position": "0",
+            "Engine time [h:mm:ss]": "0:01:00", "Max engine speed [rpm]": "5500",
+            "Mean engine speed running [rpm]": "4200", "Max T1 [deg C]": "95", "Mean T1 running [deg C]": "82.5",
+            "Max T2 [deg C]": "170", "Mean T2 running [deg C]": "145.0", "Min outside air [deg C]": "10",
+            "Max outside air [deg C]": "15", "Fuel at start [%]": "80", "Fuel at end [%]": "77", "Fuel used [%]": "3",
+            "Fuel burn [%/h of engine time]": "180.0", "Max pressure altitude [m]": "200",
+            "Max GPS altitude [m]": "210", "Total climb [m]": "100", "Best climb [m/s]": "4.0",
+            "Best sink [m/s]": "-3.0", "Distance [km]": "0.8", "Max ground speed [km/h]": "90"})
+        expect("summary of the run", out.splitlines()[-2],
+               "This run: 1 flight, flight time 0:00:40, engine time 0:01:00 (1 new).")
+        expect("summary of the library", out.splitlines()[-1].split("; in all ")[1],
+               "1 flight, flight time 0:00:40, engine time 0:01:00.")
+
+
+def pilot_details():
+    with tempfile.TemporaryDirectory() as d:
+        os.makedirs(os.path.join(d, "config", "kxtools"))
+        with open(os.path.join(d, "config", "kxtools", "kxconvert.conf"), "w") as f:
+            f.write("# filled in once\npilot = Jane Doe\naircraft = Trike 912\nregistration=D-MXYZ\ncolour = red\n")
+        status, out, err = convert(d, whole(flight(T0)), "--pilot", "Max Muster",
+                                   env={"XDG_CONFIG_HOME": os.path.join(d, "config")})
+        head = open(os.path.join(d, "lib", "2024-05-01-XXX-KXP-01.igc"), newline="").read().split("\r\n")
+        expect("pilot details: options first, then the settings", [h for h in head if h[2:5] in ("PLT", "GTY", "GID")],
+               ["HFPLTPILOTINCHARGE:Max Muster", "HFGTYGLIDERTYPE:Trike 912", "HFGIDGLIDERID:D-MXYZ"])
+        expect("pilot details: an unknown setting is named", "kxconvert.conf line 5 is not one of" in err, True)
+
+
+for case in (shared_flights, cut_and_whole, odd_flights, many_in_a_day, read_only_library, damaged_logbook,
+             figures_by_hand, pilot_details):
+    case()
+finish("of the flight library's cases held")
