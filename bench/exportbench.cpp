@@ -5,104 +5,29 @@
 // is a flight of its own, against creating and writing the same files.
 // Each figure is the best of several runs.
 //   kxexportbench [KXLOGREADER]     (default: kxlogreader beside this program)
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "benchsupport.h"
 #include "files.h"
-#include "logsample.h"
 
 namespace fs = std::filesystem;
+using bench::now;
+using bench::runProgram;
+using bench::Timed;
 
 namespace {
 
 constexpr int rounds = 5;
-constexpr uint32_t start = 1714551120;  // 2024-05-01 08:12:00 UTC
 
-struct Timed {
-    double seconds = 1e9;
-    long peakKiB = 0;
-};
-
-// A full log of point records: one flight one second apart, or (apart) a
-// flight of its own for every record.
-std::vector<uint8_t> pointLog(bool apart)
-{
-    std::vector<uint8_t> log(1 << 20);
-    for (size_t i = 0; i < log.size() / 32; ++i) {
-        sim::PointFields p;
-        p.time = start + static_cast<uint32_t>(i) * (apart ? 601 : 1);
-        p.lat = 50.1109f + static_cast<float>(i) * 3.1e-6f;
-        p.lon = 8.6821f - static_cast<float>(i) * 2.7e-6f;
-        p.speed = static_cast<uint8_t>(40 + i % 120);
-        p.altitudeGps = static_cast<int16_t>(120 + i % 1400);
-        p.altitude = static_cast<int16_t>(110 + i % 1400);
-        p.course = static_cast<uint8_t>(i % 180);
-        p.satellites = static_cast<uint8_t>(7 + i % 5);
-        p.rpm = static_cast<uint16_t>(480 + i % 70);
-        p.t1 = static_cast<int16_t>(62 + i % 25);
-        p.t2 = static_cast<int16_t>(70 + i % 22);
-        p.tz = static_cast<int8_t>(18 - static_cast<int>(i % 30));
-        p.fuel = static_cast<uint8_t>(92 - i % 30);
-        p.vario = static_cast<int16_t>(static_cast<int>(i % 91) - 45);
-        sim::encodePoint(&log[i * 32], p);
-    }
-    return log;
-}
-
-
-double now()
-{
-    using namespace std::chrono;
-    return duration<double>(steady_clock::now().time_since_epoch()).count();
-}
-
-// The helper (this program started with --run): runs one program in a
-// folder with its output discarded and prints its time and peak memory. As a
-// small process of its own it lets the peak be the program's alone, not the
-// benchmark's memory that a fork would share.
-int runOnce(char** argv)
-{
-    const double t0 = now();
-    const pid_t child = fork();
-    if (child == 0) {
-        if (chdir(argv[0]) != 0 || !std::freopen("/dev/null", "w", stdout) || !std::freopen("/dev/null", "w", stderr))
-            _exit(127);
-        execvp(argv[1], argv + 1);
-        _exit(127);
-    }
-    int status = 0;
-    rusage usage{};
-    wait4(child, &status, 0, &usage);
-    std::printf("%.9f %ld\n", now() - t0, usage.ru_maxrss);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
-}
-
-std::string self;
-
-// Runs a program in `folder` through the helper; its time and peak memory.
-Timed runProgram(const std::vector<std::string>& args, const fs::path& folder)
-{
-    std::string command = "'" + self + "' --run '" + folder.string() + "'";
-    for (const std::string& a : args)
-        command += " '" + a + "'";
-    FILE* helper = popen(command.c_str(), "r");
-    Timed t;
-    const bool read = std::fscanf(helper, "%lf %ld", &t.seconds, &t.peakKiB) == 2;
-    if (pclose(helper) != 0 || !read) {
-        std::fprintf(stderr, "%s failed\n", args[0].c_str());
-        std::exit(1);
-    }
-    return t;
-}
+std::vector<uint8_t> pointLog(bool apart) { return bench::pointLog(apart ? 1 : 1u << 15); }
 
 // Creates and writes `files` (name and bytes) in a new `folder`, as plainly as it goes; seconds.
 double writePlainly(const std::vector<std::pair<std::string, std::string>>& files, const fs::path& folder)
@@ -242,9 +167,8 @@ Case measureConverter(const std::string& converter, const fs::path& base, const 
 
 int main(int argc, char** argv)
 {
-    if (argc > 3 && std::string(argv[1]) == "--run")
-        return runOnce(argv + 2);
-    self = fs::canonical("/proc/self/exe").string();
+    if (const int status = bench::helperStatus(argc, argv); status >= 0)
+        return status;
     const std::string program =
         argc > 1 ? argv[1] : (fs::canonical("/proc/self/exe").parent_path() / "kxlogreader").string();
     setenv("TZ", "Europe/Berlin", 0);

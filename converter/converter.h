@@ -74,6 +74,8 @@ struct FlightFigures {
     double distanceKm = 0;                 // great circle, between usable positions
     uint8_t maxSpeed = 0;                  // km/h, at usable positions
     bool possiblyCut = false;              // the last flight of a partial log
+    LatLon south_west, north_east;         // the usable positions' extent
+    double meanLat = 0;                    // of the usable positions
     uint32_t flightSeconds() const { return airborne ? landing - takeoff : 0; }
 };
 // Thresholds of the figures; the manual page states the same.
@@ -98,6 +100,7 @@ void readSettings(const std::string& text, const std::string& name, PilotDetails
 std::string settingsPath();
 
 // Where one flight goes and what names it.
+struct LogbookRow;
 struct FlightFile {
     std::string path;                 // the file being written (a temporary name)
     std::string title;                // "KX+ flight YYYY-MM-DD N"
@@ -105,6 +108,7 @@ struct FlightFile {
     unsigned dayNumber = 1;           // its number among the flights of that UTC date
     const FlightFigures* figures = nullptr;
     const PilotDetails* pilot = nullptr;
+    const LogbookRow* row = nullptr;  // its figures as the logbook has them
 };
 
 // Creates the file of `target` (at its temporary name) and writes `head`;
@@ -127,6 +131,18 @@ struct GpxFormat {
     static void row(ExportFile& file, const FlightPoint& p);
     static bool finish(ExportFile&, uint32_t, uint32_t) { return true; }
     static void tail(ExportFile& file);
+};
+
+// The flight's page: its figures, the barogram and the engine charts on one
+// time axis with a cursor, and the track drawn to scale (page.cpp).
+struct PageFormat {
+    const FlightFile& target;
+    struct Drawing* drawing = nullptr;
+    bool begin(ExportFile& file, uint32_t firstTime);
+    void row(ExportFile& file, const FlightPoint& p);
+    bool finish(ExportFile& file, uint32_t start, uint32_t stop);
+    void tail(ExportFile& file);
+    ~PageFormat();
 };
 
 struct TimedKmlFormat {

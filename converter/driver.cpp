@@ -43,8 +43,9 @@ struct FormatWriter {
     Writer write;
 };
 constexpr FormatWriter formats[] = {{"igc", writeFlightFile<IgcFormat>},
-                              {"gpx", writeFlightFile<GpxFormat>},
-                              {"kml", writeFlightFile<TimedKmlFormat>}};
+                                    {"gpx", writeFlightFile<GpxFormat>},
+                                    {"kml", writeFlightFile<TimedKmlFormat>},
+                                    {"html", writeFlightFile<PageFormat>}};
 
 bool listed(const std::string& files, const char* name)
 {
@@ -53,27 +54,28 @@ bool listed(const std::string& files, const char* name)
 
 bool wanted(const Options& o, const char* name)
 {
-    return (o.igc && name == std::string("igc")) || (o.gpx && name == std::string("gpx")) ||
-           (o.kml && name == std::string("kml"));
+    const std::string n = name;
+    return (o.igc && n == "igc") || (o.gpx && n == "gpx") || (o.kml && n == "kml") || (o.html && n == "html");
 }
 
-// Writes the flight's files of the formats that `write` picks; the formats
-// written, as the Files column lists them, and their endings for the flight's line.
+// Writes the flight's files of the formats that `write` picks (no track
+// without a position: only the page); the formats written, as the Files
+// column lists them, and their endings for the flight's line.
 template <typename Pick>
 std::string writeFiles(const LogFlight& lf, const std::string& stem, unsigned dayNumber, Conversion& run,
                        std::string& endings, Pick write)
 {
-    if (!lf.figures.hasPosition)
-        return "";  // no track without a position
     FlightFile target;
     target.dateTime = lf.figures.firstTime;
     target.dayNumber = dayNumber;
     target.title = flightTitle(utcOf(lf.figures.firstTime), dayNumber);
     target.figures = &lf.figures;
     target.pilot = &run.options.pilot;
+    const LogbookRow row = logbookRow(lf.figures, stem, "", 0);
+    target.row = &row;
     std::string files;
     for (const FormatWriter& format : formats) {
-        if (!write(format.name))
+        if (!write(format.name) || (!lf.figures.hasPosition && format.name != std::string("html")))
             continue;
         if (format.write(lf.flight, target, libraryPath(run.library, stem + "." + format.name))) {
             files += (files.empty() ? "" : " ") + std::string(format.name);
@@ -206,7 +208,7 @@ int convert(Options& options)
     for (const std::size_t i : order)
         fates[i] = takeFlight(flights[i], run);
     closeLog();
-    const bool saved = saveLibrary(library);
+    const bool saved = saveLibrary(library) && saveIndex(library);
     if (readOk && flights.empty())
         fprintf(stderr, "kxconvert: no flight in %s\n", options.input.c_str());
     if (!options.quiet)

@@ -29,6 +29,7 @@ struct Walk {
     int16_t groundAltitude = 0;  // the barometric altitude of the first point
     bool havePosition = false;
     LatLon previous{};
+    double latSum = 0;           // of the usable positions
     uint32_t running = 0;        // points with the engine running
     uint64_t rpmSum = 0;
     int64_t t1Sum = 0, t2Sum = 0;
@@ -108,10 +109,13 @@ void position(Walk& w, const MMdata& d)
         f.maxSpeed = std::max(f.maxSpeed, d.speed);
     } else {
         f.hasPosition = w.havePosition = true;
-        f.firstPosition = here;
+        f.firstPosition = f.south_west = f.north_east = here;
         f.maxAltitudeGps = d.AltitudeGPS;
         f.maxSpeed = d.speed;
     }
+    f.south_west = {std::min(f.south_west.lat, here.lat), std::min(f.south_west.lon, here.lon)};
+    f.north_east = {std::max(f.north_east.lat, here.lat), std::max(f.north_east.lon, here.lon)};
+    w.latSum += here.lat;
     w.previous = here;
 }
 
@@ -144,6 +148,8 @@ bool workOutFigures(uint32_t start, uint32_t stop, FlightFigures& figures)
         return true;
     });
     endStretch(w);
+    if (figures.points > figures.unusable)
+        figures.meanLat = w.latSum / (figures.points - figures.unusable);
     if (w.running > 0) {
         figures.meanRpm = static_cast<uint32_t>((w.rpmSum + w.running / 2) / w.running);
         figures.meanT1 = static_cast<double>(w.t1Sum) / w.running;

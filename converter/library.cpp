@@ -8,6 +8,7 @@
 #include <ctime>
 #include <filesystem>
 
+#include "pagetext.h"
 #include "platform.h"
 
 namespace {
@@ -137,6 +138,18 @@ bool saveLibrary(Library& library)
     }
     library.bookText = text;
     return true;
+}
+
+bool saveIndex(const Library& library)
+{
+    const std::string path = libraryPath(library, "index.html");
+    const std::string text = page::indexPage(
+        library.book, [&](const std::string& name) { return platform::exists(libraryPath(library, name).c_str()); });
+    const char* reason = nullptr;
+    if (writeWhole(path, text, reason))
+        return true;
+    fprintf(stderr, "kxconvert: cannot write %s: %s. It is as it was.\n", path.c_str(), reason);
+    return false;
 }
 
 void printSummary(const Library& library, const std::vector<LogFlight>& flights, const std::vector<Fate>& fates)

@@ -14,7 +14,7 @@
 
 // The command line.
 struct Options {
-    bool igc = true, gpx = true, kml = false;
+    bool igc = true, gpx = true, kml = false, html = true;
     bool quiet = false;
     std::string input = rawFileName;
     std::string output = ".";
@@ -55,5 +55,7 @@ std::string libraryPath(const Library& library, const std::string& name);
 // Writes the logbook if it changed, and keeps aside the lines it could not
 // read; false (with the reason) when either could not be written.
 bool saveLibrary(Library& library);
+// Writes index.html anew from the logbook; false (with the reason) when it could not.
+bool saveIndex(const Library& library);
 // The totals of the run and of the library on standard output.
 void printSummary(const Library& library, const std::vector<LogFlight>& flights, const std::vector<Fate>& fates);

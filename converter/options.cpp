@@ -16,14 +16,15 @@ constexpr const char* helpText =
     "Usage: kxconvert [OPTIONS] [RAW.DAT]\n"
     "Keeps a flight library: writes every flight of a KX+ log (default: raw.dat in\n"
     "the working folder) as IGC for flight-log and scoring sites, GPX for maps and\n"
-    "phones, or KML with time for Google Earth's replay, and keeps a logbook of the\n"
-    "flights (logbook.csv) with flight and engine time. Convert every download into\n"
-    "the same folder: a flight keeps its name, and no flight replaces another.\n"
+    "phones, KML with time for Google Earth's replay, and a page with its barogram,\n"
+    "engine charts and track; keeps a logbook of the flights (logbook.csv) with\n"
+    "flight and engine time, and index.html. Convert every download into the same\n"
+    "folder: a flight keeps its name, and no flight replaces another.\n"
     "Files are named YYYY-MM-DD-XXX-KXP-NN after the flight's UTC date and its number\n"
     "of that day; their times are UTC.\n"
     "\n"
-    "  -f, --format LIST      formats to write, comma-separated: igc, gpx, kml\n"
-    "                         (default igc,gpx)\n"
+    "  -f, --format LIST      formats to write, comma-separated: igc, gpx, kml,\n"
+    "                         html (default igc,gpx,html)\n"
     "  -o, --output DIR       the library's folder (default: the working folder;\n"
     "                         made when missing)\n"
     "      --pilot NAME       for the IGC header; also --aircraft TYPE,\n"
@@ -46,7 +47,7 @@ int usageError(const char* what, const char* value)
 // "igc,gpx,kml" in any order and number; false for anything else.
 bool parseFormats(const char* list, Options& o)
 {
-    o.igc = o.gpx = o.kml = false;
+    o.igc = o.gpx = o.kml = o.html = false;
     std::string rest = list;
     do {
         const size_t comma = rest.find(',');
@@ -54,6 +55,7 @@ bool parseFormats(const char* list, Options& o)
         if (word == "igc") o.igc = true;
         else if (word == "gpx") o.gpx = true;
         else if (word == "kml") o.kml = true;
+        else if (word == "html") o.html = true;
         else return false;
         rest = comma == std::string::npos ? "" : rest.substr(comma + 1);
     } while (!rest.empty());
@@ -92,7 +94,7 @@ int parseOptions(int argc, char** argv, Options& o)
     opterr = 0;
     for (int c; (c = getopt_long(argc, argv, "f:o:q", longOptions, nullptr)) != -1;) {
         if (c == 'f' && !parseFormats(optarg, o))
-            return usageError("unknown format list (igc, gpx, kml): ", optarg);
+            return usageError("unknown format list (igc, gpx, kml, html): ", optarg);
         if (c == 'o')
             o.output = optarg;
         if (c == 'q')

@@ -104,8 +104,9 @@ def run(args, folder, tz="UTC"):
 
 
 def folder_bytes(folder):
-    """The flight files, which are in UTC (the logbook also gives local times)."""
-    return {n: open(os.path.join(folder, n), "rb").read() for n in sorted(os.listdir(folder)) if n != "logbook.csv"}
+    """The flight files, which are in UTC (the logbook and the index also give local times)."""
+    return {n: open(os.path.join(folder, n), "rb").read() for n in sorted(os.listdir(folder))
+            if n not in ("logbook.csv", "index.html")}
 
 
 def thousandths(value):
@@ -288,7 +289,7 @@ with tempfile.TemporaryDirectory() as d:
 
 
     usage = "Try 'kxconvert --help'.\n"
-    expect("unknown format", run(["-f", "igc,fit"], d), (1, "", "kxconvert: unknown format list (igc, gpx, kml): "
+    expect("unknown format", run(["-f", "igc,fit"], d), (1, "", "kxconvert: unknown format list (igc, gpx, kml, html): "
                                                                  "igc,fit\n" + usage))
     expect("unknown option", run(["--colour"], d), (1, "", "kxconvert: unknown option or missing value: --colour\n"
                                                            + usage))

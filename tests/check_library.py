@@ -123,11 +123,11 @@ def odd_flights():
             if r["Flight (UTC start)"].endswith("10:00:00Z"):  # no jump from the later flight's end
                 expect("backward step: its distance", r["Distance [km]"], "2.1")
         nofix = [r for r in rows if r["Points without position"] == r["Points"]]
-        expect("no fix: a logbook row with engine figures, no files", [(r["Files"], r["Max engine speed [rpm]"])
-                                                                        for r in nofix], [("", "5000")])
+        expect("no fix: a logbook row with engine figures, only its page", [(r["Files"], r["Max engine speed [rpm]"])
+                                                                             for r in nofix], [("html", "5000")])
         expect("no fix: its line says so", "in the logbook only" in out, True)
         expect("no fix: no track file", [n for n in os.listdir(os.path.join(d, "lib"))
-                                          if n.startswith(nofix[0]["Name"])], [])
+                                          if n.startswith(nofix[0]["Name"])], [nofix[0]["Name"] + ".html"])
         lateRow = next(r for r in rows if r["Points"] == "40")
         expect("late fix: every point in the IGC", open(os.path.join(d, "lib", lateRow["Name"] + ".igc")).read()
                .count("\nB"), 40)

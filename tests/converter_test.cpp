@@ -56,7 +56,7 @@ TEST_F(Converter, FlightAcrossMidnightLineByLine)
     const RunResult r = runConverterCaptured();
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out.substr(0, r.out.find('\n') + 1), "1. 2024-03-30 23:59:58 UTC, 3 points, 1 without a usable "
-                                                     "position, possibly cut: new 2024-03-30-XXX-KXP-01.igc .gpx\n");
+                                                     "position, possibly cut: new 2024-03-30-XXX-KXP-01.igc .gpx .html\n");
     // Named after the flight's UTC date; the time of day starts again past
     // midnight; the point before the first fix is there, at the first fix.
     const std::string igc = readFile("2024-03-30-XXX-KXP-01.igc");
@@ -74,7 +74,9 @@ TEST_F(Converter, FlightAcrossMidnightLineByLine)
                         "<kx:fuel>60</kx:fuel><kx:baroalt>480</kx:baroalt><kx:pressure>0</kx:pressure>"
                         "</extensions></trkpt>\n"),
               std::string::npos);
-    EXPECT_EQ(listFolder(".").size(), 4u);  // the log, IGC, GPX and the logbook
+    EXPECT_EQ(listFolder("."), (std::vector<std::string>{"2024-03-30-XXX-KXP-01.gpx", "2024-03-30-XXX-KXP-01.html",
+                                                          "2024-03-30-XXX-KXP-01.igc", "index.html", "logbook.csv",
+                                                          "raw.dat"}));
 }
 
 // A format whose file cannot be made stops there: nothing is written into a
@@ -104,8 +106,9 @@ TEST_F(Converter, FileNotWrittenWholeKeepsNoFinalName)
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("Input/output error"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("kxconvert: flights/2024-03-30-XXX-KXP-01.igc was not written."), std::string::npos) << r.err;
-    EXPECT_EQ(listFolder("flights"), (std::vector<std::string>{"2024-03-30-XXX-KXP-01.gpx", "logbook.csv"}));
-    EXPECT_NE(r.out.find(": new 2024-03-30-XXX-KXP-01.gpx\n"), std::string::npos) << r.out;
+    EXPECT_EQ(listFolder("flights"), (std::vector<std::string>{"2024-03-30-XXX-KXP-01.gpx", "2024-03-30-XXX-KXP-01.html",
+                                                                "index.html", "logbook.csv"}));
+    EXPECT_NE(r.out.find(": new 2024-03-30-XXX-KXP-01.gpx .html\n"), std::string::npos) << r.out;
 }
 
 // A log named on the command line is named again when reading it fails.

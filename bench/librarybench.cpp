@@ -1,0 +1,94 @@
+// kxconvert's cost in a library a pilot has kept for years, measured in one
+// run: a 1 MiB log of one flight (32,768 points) converted into a library of
+// 1,000 flights against the same into an empty folder; the summary on top of
+// a quiet run; and the flights' pages on top of their IGC and GPX files.
+// Every round converts a log of flights new to the library, and the cases
+// take turns round after round; the best round of each counts.
+//   kxlibrarybench [KXCONVERT]     (default: kxconvert beside this program)
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "benchsupport.h"
+#include "files.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int rounds = 5;
+constexpr uint32_t day = 86400;
+
+std::string converter;
+
+// A log written into `folder` as log.dat: one flight on the `n`-th day after
+// the library's days, or (apart) flights of 327 points.
+void writeLog(const fs::path& folder, uint32_t from, bool apart)
+{
+    const std::vector<uint8_t> log = bench::pointLog(apart ? 327 : 1u << 15, from);
+    writeFile(folder / "log.dat", std::string(log.begin(), log.end()));
+}
+
+bench::Timed convertInto(const fs::path& folder, const std::string& library, std::vector<std::string> extra = {})
+{
+    std::vector<std::string> args = {converter, "-o", library};
+    args.insert(args.end(), extra.begin(), extra.end());
+    args.push_back("log.dat");
+    return bench::runProgram(args, folder);
+}
+
+// The library of 1,000 flights: ten logs of 100 flights on ten days.
+void buildLibrary(const fs::path& base)
+{
+    for (uint32_t k = 0; k < 10; ++k) {
+        writeLog(base, bench::start + k * day, true);
+        convertInto(base, "library");
+    }
+}
+
+struct Pair {
+    double with = 1e9, without = 1e9;
+    double ratio() const { return with / without; }
+};
+
+void keepBest(double& best, const bench::Timed& t) { best = std::min(best, t.seconds); }
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (const int status = bench::helperStatus(argc, argv); status >= 0)
+        return status;
+    converter = argc > 1 ? argv[1] : (fs::canonical("/proc/self/exe").parent_path() / "kxconvert").string();
+    setenv("TZ", "Europe/Berlin", 0);
+    const fs::path base = fs::temp_directory_path() / ("kxlibrarybench-" + std::to_string(getpid()));
+    fs::create_directories(base);
+    buildLibrary(base);
+    Pair library, summary, pages;
+    for (int i = 0; i < rounds; ++i) {
+        const uint32_t from = bench::start + (20 + 4 * i) * day;  // flights new to the library each round
+        writeLog(base, from, false);
+        keepBest(library.with, convertInto(base, "library"));
+        keepBest(library.without, convertInto(base, "empty-" + std::to_string(i)));
+        writeLog(base, from + day, false);
+        keepBest(summary.with, convertInto(base, "library"));
+        writeLog(base, from + 2 * day, false);
+        keepBest(summary.without, convertInto(base, "library", {"-q"}));
+        writeLog(base, from + 3 * day, false);
+        keepBest(pages.with, convertInto(base, "pages-" + std::to_string(i), {"-f", "igc,gpx,html"}));
+        keepBest(pages.without, convertInto(base, "plain-" + std::to_string(i), {"-f", "igc,gpx"}));
+    }
+    std::printf("| case | with | without | ratio |\n|---|---|---|---|\n");
+    std::printf("| 1 MiB log (1 flight) into a library of 1,000 flights / into an empty folder | %.1f ms | %.1f ms | "
+                "%.2f |\n", library.with * 1e3, library.without * 1e3, library.ratio());
+    std::printf("| the same in the library, with the summary / quiet | %.1f ms | %.1f ms | %.2f |\n",
+                summary.with * 1e3, summary.without * 1e3, summary.ratio());
+    std::printf("| IGC, GPX and the page / IGC and GPX alone | %.1f ms | %.1f ms | %.2f |\n", pages.with * 1e3,
+                pages.without * 1e3, pages.ratio());
+    fs::remove_all(base);
+    return 0;
+}
