@@ -4,7 +4,8 @@
 // a quiet run; and the flights' pages on top of their IGC and GPX files.
 // Every round converts a log of flights new to the library, and the cases
 // take turns round after round; the best round of each counts.
-//   kxlibrarybench [KXCONVERT]     (default: kxconvert beside this program)
+//   kxlibrarybench [KXCONVERT [PAGE]]   (default: kxconvert beside this program;
+//                                         PAGE receives the 9-hour flight's page)
 #include <unistd.h>
 
 #include <cstdio>
@@ -20,7 +21,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int rounds = 5;
+constexpr int rounds = 15;
 constexpr uint32_t day = 86400;
 
 std::string converter;
@@ -63,7 +64,8 @@ int main(int argc, char** argv)
 {
     if (const int status = bench::helperStatus(argc, argv); status >= 0)
         return status;
-    converter = argc > 1 ? argv[1] : (fs::canonical("/proc/self/exe").parent_path() / "kxconvert").string();
+    converter = argc > 1 ? fs::absolute(argv[1]).string()
+                         : (fs::canonical("/proc/self/exe").parent_path() / "kxconvert").string();
     setenv("TZ", "Europe/Berlin", 0);
     const fs::path base = fs::temp_directory_path() / ("kxlibrarybench-" + std::to_string(getpid()));
     fs::create_directories(base);
@@ -89,6 +91,12 @@ int main(int argc, char** argv)
                 summary.with * 1e3, summary.without * 1e3, summary.ratio());
     std::printf("| IGC, GPX and the page / IGC and GPX alone | %.1f ms | %.1f ms | %.2f |\n", pages.with * 1e3,
                 pages.without * 1e3, pages.ratio());
+    for (const auto& f : fs::directory_iterator(base / "pages-0"))
+        if (argc > 2 && f.path().extension() == ".html" && f.path().filename() != "index.html") {
+            fs::copy_file(f.path(), argv[2], fs::copy_options::overwrite_existing);
+            std::printf("the page of the flight of 32,768 points: %ju bytes\n",
+                        static_cast<std::uintmax_t>(fs::file_size(f.path())));
+        }
     fs::remove_all(base);
     return 0;
 }

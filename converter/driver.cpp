@@ -94,9 +94,8 @@ void record(Conversion& run, const LogFlight& lf, const std::string& stem, const
     Logbook& book = run.library.book;
     LogbookRow row = logbookRow(lf.figures, stem, files, book.otherColumns.size());
     const auto old = book.rows.find(row.start);
-    if (old != book.rows.end())
-        std::copy(old->second.fields.begin() + static_cast<long>(Column::Count), old->second.fields.end(),
-                  row.fields.begin() + static_cast<long>(Column::Count));
+    for (std::size_t k = static_cast<std::size_t>(Column::Count); old != book.rows.end() && k < row.size(); ++k)
+        row.set(k, old->second.field(k));
     book.rows[row.start] = row;
 }
 
@@ -117,7 +116,7 @@ Fate takeFlight(const LogFlight& lf, Conversion& run)
     } else {
         const LogbookRow old = known->second;
         stem = old.stem;
-        const std::string oldFiles = old.at(Column::Files);
+        const std::string oldFiles(old.at(Column::Files));
         if (f.points > old.points) {
             fate = Fate::Replaced;
             record(run, lf, stem, writeFiles(lf, stem, dayNumberOf(stem), run, endings, [&](const char* name) {
@@ -131,7 +130,7 @@ Fate takeFlight(const LogFlight& lf, Conversion& run)
                 return wanted(run.options, name) && !listed(oldFiles, name);
             });
             if (!added.empty())
-                known->second.fields[static_cast<int>(Column::Files)] += (oldFiles.empty() ? "" : " ") + added;
+                known->second.set(static_cast<std::size_t>(Column::Files), oldFiles + (oldFiles.empty() ? "" : " ") + added);
             said = endings.empty() ? "unchanged" : "unchanged, added";
         } else {
             fate = Fate::KeptLonger;

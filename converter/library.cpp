@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <algorithm>
 #include <filesystem>
 
 #include "pagetext.h"
@@ -28,13 +29,18 @@ bool readWhole(const std::string& path, std::string& text, const char*& reason)
     return ok;
 }
 
-// Writes `text` under a temporary name and gives it the name `path` when it
-// is whole; false with the reason otherwise, and `path` is as it was.
-bool writeWhole(const std::string& path, const std::string& text, const char*& reason)
+// Writes what `produce` hands its Emit under a temporary name and gives it
+// the name `path` when it is whole; false with the reason otherwise, and
+// `path` is as it was.
+bool writeWhole(const std::string& path, const std::function<void(const Emit&)>& produce, const char*& reason)
 {
     const std::string part = path + ".part";
     std::FILE* file = std::fopen(part.c_str(), "wb");
-    bool ok = file && std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    bool ok = file != nullptr;
+    if (file)
+        produce([&](const std::string& piece) {
+            ok = ok && std::fwrite(piece.data(), 1, piece.size(), file) == piece.size();
+        });
     ok = file && std::fclose(file) == 0 && ok;
     ok = ok && platform::replaceFile(part.c_str(), path.c_str());
     reason = ok ? nullptr : std::strerror(errno);
@@ -127,26 +133,35 @@ bool saveLibrary(Library& library)
         return false;
     }
     library.book.unreadable.clear();
-    const std::string text = logbookText(library.book);
-    if (text == library.bookText)
+    // Written when it differs from the file: a flight came, or the file was saved otherwise.
+    std::size_t at = 0;
+    bool same = true;
+    writeLogbook(library.book, [&](const std::string& line) {
+        same = same && library.bookText.compare(at, line.size(), line) == 0;
+        at += line.size();
+    });
+    if (same && at == library.bookText.size())
         return true;
     const std::string path = libraryPath(library, logbookName);
-    if (!writeWhole(path, text, reason)) {
+    const auto produce = [&](const Emit& emit) { writeLogbook(library.book, emit); };
+    if (!writeWhole(path, produce, reason)) {
         fprintf(stderr, "kxconvert: cannot write %s: %s. It is as it was; the flights written now are not in it "
                         "yet: convert the log again.\n", path.c_str(), reason);
         return false;
     }
-    library.bookText = text;
+    library.bookText.clear();
     return true;
 }
 
 bool saveIndex(const Library& library)
 {
     const std::string path = libraryPath(library, "index.html");
-    const std::string text = page::indexPage(
-        library.book, [&](const std::string& name) { return platform::exists(libraryPath(library, name).c_str()); });
+    // The folder's names read once: a library of years holds thousands of files.
+    std::vector<std::string> names = platform::fileNames(library.folder);
+    std::sort(names.begin(), names.end());
+    const auto exists = [&](const std::string& name) { return std::binary_search(names.begin(), names.end(), name); };
     const char* reason = nullptr;
-    if (writeWhole(path, text, reason))
+    if (writeWhole(path, [&](const Emit& emit) { page::indexPage(library.book, exists, emit); }, reason))
         return true;
     fprintf(stderr, "kxconvert: cannot write %s: %s. It is as it was.\n", path.c_str(), reason);
     return false;

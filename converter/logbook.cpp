@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
 
 const char* const logbookColumns[static_cast<int>(Column::Count)] = {
     "Flight (UTC start)", "Name", "Date (UTC)", "Takeoff (UTC)", "Landing (UTC)", "Takeoff (local)",
@@ -19,6 +20,8 @@ const char* const logbookColumns[static_cast<int>(Column::Count)] = {
 namespace {
 
 constexpr int columnCount = static_cast<int>(Column::Count);
+// The file's lines, without their ends, as views of its text.
+using Lines = std::vector<std::string_view>;
 
 std::string number(double value, int decimals)
 {
@@ -41,16 +44,27 @@ std::string isoText(uint32_t t)
     return std::string(text, isoDateTime(text, utcOf(t)));
 }
 
-// "2024-05-01T08:12:00Z", or with a blank and without the Z, as a spreadsheet may save it.
-bool parseUtc(const std::string& text, uint32_t& seconds)
+// The number in `n` digits at `text[at]`, or -1.
+int digitsAt(std::string_view text, std::size_t at, std::size_t n)
 {
-    UtcTime t;
-    char sep = 0;
-    char zone[4] = "";
-    const int n = std::sscanf(text.c_str(), "%4d-%2d-%2d%c%2d:%2d:%2d%3s", &t.year, &t.month, &t.day, &sep, &t.hour,
-                              &t.minute, &t.second, zone);
-    if (n < 7 || (sep != 'T' && sep != ' ') || (n == 8 && std::string(zone) != "Z") || t.month < 1 || t.month > 12 ||
-        t.day < 1 || t.day > 31 || t.hour > 23 || t.minute > 59 || t.second > 59)
+    int value = 0;
+    for (std::size_t i = at; i < at + n; ++i) {
+        if (i >= text.size() || !std::isdigit(static_cast<unsigned char>(text[i])))
+            return -1;
+        value = value * 10 + (text[i] - '0');
+    }
+    return value;
+}
+
+// "2024-05-01T08:12:00Z", or with a blank and without the Z, as a spreadsheet may save it.
+bool parseUtc(std::string_view text, uint32_t& seconds)
+{
+    const UtcTime t{digitsAt(text, 0, 4), digitsAt(text, 5, 2), digitsAt(text, 8, 2),
+                    digitsAt(text, 11, 2), digitsAt(text, 14, 2), digitsAt(text, 17, 2)};
+    const bool shape = text.size() >= 19 && text[4] == '-' && text[7] == '-' && (text[10] == 'T' || text[10] == ' ') &&
+                       text[13] == ':' && text[16] == ':' && (text.size() == 19 || text.substr(19) == "Z");
+    if (!shape || t.year < 0 || t.month < 1 || t.month > 12 || t.day < 1 || t.day > 31 || t.hour < 0 || t.hour > 23 ||
+        t.minute < 0 || t.minute > 59 || t.second < 0 || t.second > 59)
         return false;
     const int64_t s = secondsOf(t);
     if (s < 0 || s > UINT32_MAX || utcOf(static_cast<uint32_t>(s)).day != t.day)
@@ -59,59 +73,77 @@ bool parseUtc(const std::string& text, uint32_t& seconds)
     return true;
 }
 
-bool parseCount(const std::string& text, uint32_t& value)
+bool parseCount(std::string_view text, uint32_t& value)
 {
-    if (text.empty() || text.size() > 9 || !std::all_of(text.begin(), text.end(), ::isdigit))
-        return false;
-    value = static_cast<uint32_t>(std::strtoul(text.c_str(), nullptr, 10));
-    return true;
+    const int n = text.empty() || text.size() > 9 ? -1 : digitsAt(text, 0, text.size());
+    value = static_cast<uint32_t>(n);
+    return n >= 0;
 }
 
 // A name the library made: it becomes part of paths, so nothing that could
 // lead out of the folder.
-bool safeStem(const std::string& stem)
+bool safeStem(std::string_view stem)
 {
     return !stem.empty() && stem.size() < 100 && stem[0] != '.' &&
            std::all_of(stem.begin(), stem.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)) ||
                                                                      c == '-' || c == '_' || c == '.'; });
 }
 
-std::string trimmed(const std::string& s)
+std::string_view trimmed(std::string_view s)
 {
     const auto b = s.find_first_not_of(" \t");
-    const auto e = s.find_last_not_of(" \t");
-    return b == std::string::npos ? "" : s.substr(b, e - b + 1);
+    if (b == std::string_view::npos)
+        return {};
+    return s.substr(b, s.find_last_not_of(" \t") - b + 1);
 }
 
-std::string lowered(std::string s)
+std::string lowered(std::string_view view)
 {
+    std::string s(view);
     for (char& c : s)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return s;
 }
 
-// One record of the file: its fields, and whether a quote was left open.
+// One record of the file: its fields (kept in one text), and whether a
+// quote was left open.
 struct Record {
-    std::vector<std::string> fields;
+    std::string text;
+    std::vector<uint32_t> ends;  // where each field ends in `text`
     bool open = false;
+    std::size_t size() const { return ends.size(); }
+    std::string_view field(std::size_t k) const
+    {
+        const std::size_t from = k ? ends[k - 1] : 0;
+        return std::string_view(text).substr(from, ends[k] - from);
+    }
+    void endField() { ends.push_back(static_cast<uint32_t>(text.size())); }
 };
 
 // The record that starts at `lines[from]`, over as many lines as its quoted
 // fields take (`lines` are the file's lines without their ends); how many
 // lines it took goes to `used`. With `oneLine`, a quote left open ends with
 // its line.
-Record parseRecord(const std::vector<std::string>& lines, std::size_t from, char delimiter, bool oneLine,
-                   std::size_t& used)
+Record parseRecord(const Lines& lines, std::size_t from, char delimiter, bool oneLine, std::size_t& used)
 {
     Record r;
-    std::string field;
+    r.text.reserve(lines[from].size());
+    r.ends.reserve(columnCount + 8);
     bool quoted = false;
+    bool fresh = true;  // nothing of the field yet
     std::size_t line = from;
     for (std::size_t i = 0;; ++i) {
-        const std::string& text = lines[line];
+        const std::string_view text = lines[line];
+        // A field without quotes, the usual case: up to the next separator at once.
+        if (!quoted && fresh && i < text.size() && text[i] != '"') {
+            const std::size_t end = std::min(text.find(delimiter, i), text.size());
+            r.text.append(text.substr(i, end - i));
+            fresh = false;
+            i = end;
+        }
         if (i == text.size()) {
             if (quoted && !oneLine && line + 1 < lines.size()) {
-                field += "\r\n";
+                r.text += "\r\n";
                 ++line;
                 i = static_cast<std::size_t>(-1);
                 continue;
@@ -121,18 +153,20 @@ Record parseRecord(const std::vector<std::string>& lines, std::size_t from, char
         }
         const char c = text[i];
         if (quoted && c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
-            field += '"';
+            r.text += '"';
             ++i;
-        } else if (c == '"' && (quoted || field.empty())) {
+        } else if (c == '"' && (quoted || fresh)) {
             quoted = !quoted;
+            fresh = false;
         } else if (c == delimiter && !quoted) {
-            r.fields.push_back(field);
-            field.clear();
+            r.endField();
+            fresh = true;
         } else {
-            field += c;
+            r.text += c;
+            fresh = false;
         }
     }
-    r.fields.push_back(field);
+    r.endField();
     used = line - from + 1;
     return r;
 }
@@ -140,13 +174,14 @@ Record parseRecord(const std::vector<std::string>& lines, std::size_t from, char
 // The separator a spreadsheet saved with: the one of comma, semicolon and
 // tab that makes the first line name the flight's column; else the most
 // frequent of them outside quotes.
-char delimiterOf(const std::vector<std::string>& lines, std::size_t header)
+char delimiterOf(const Lines& lines, std::size_t header)
 {
     const char candidates[3] = {',', ';', '\t'};
     for (const char c : candidates) {
         std::size_t used = 0;
-        for (const std::string& name : parseRecord(lines, header, c, false, used).fields)
-            if (lowered(trimmed(name)) == lowered(logbookColumns[0]))
+        const Record r = parseRecord(lines, header, c, false, used);
+        for (std::size_t k = 0; k < r.size(); ++k)
+            if (lowered(trimmed(r.field(k))) == lowered(logbookColumns[0]))
                 return c;
     }
     std::size_t counts[3] = {};
@@ -170,7 +205,8 @@ struct Layout {
 Layout layoutOf(const Record& header, Logbook& book)
 {
     Layout l;
-    for (const std::string& name : header.fields) {
+    for (std::size_t k = 0; k < header.size(); ++k) {
+        const std::string_view name = header.field(k);
         const std::string key = lowered(trimmed(name));
         const auto known = std::find_if(logbookColumns, logbookColumns + columnCount,
                                          [&](const char* c) { return lowered(c) == key; });
@@ -179,7 +215,7 @@ Layout layoutOf(const Record& header, Logbook& book)
             l.hasHeader = l.hasHeader || known == logbookColumns;
         } else if (!key.empty()) {
             l.target.push_back(columnCount + static_cast<int>(book.otherColumns.size()));
-            book.otherColumns.push_back(trimmed(name));
+            book.otherColumns.emplace_back(trimmed(name));
         } else {
             l.target.push_back(-1);
         }
@@ -198,15 +234,16 @@ const char* rowOf(const Record& r, const Layout& l, std::size_t others, LogbookR
 {
     if (r.open)
         return "a quote is left open";
-    row.fields.assign(columnCount + others, "");
-    for (std::size_t k = 0; k < r.fields.size() && k < l.target.size(); ++k)
+    std::vector<std::string_view> fields(columnCount + others);
+    for (std::size_t k = 0; k < r.size() && k < l.target.size(); ++k)
         if (l.target[k] >= 0)
-            row.fields[static_cast<std::size_t>(l.target[k])] = trimmed(r.fields[k]);
-    if (r.fields.size() > l.target.size())
+            fields[static_cast<std::size_t>(l.target[k])] = trimmed(r.field(k));
+    if (r.size() > l.target.size())
         return "more fields than the logbook has columns";
+    row.assign(fields);
     if (!parseUtc(row.at(Column::Flight), row.start))
         return "no flight start (YYYY-MM-DDTHH:MM:SSZ) where the logbook has it";
-    row.stem = row.at(Column::Name);
+    row.stem = std::string(row.at(Column::Name));
     if (!safeStem(row.stem))
         return "no file name of the library where the logbook has it";
     if (!parseCount(row.at(Column::Points), row.points))
@@ -214,27 +251,27 @@ const char* rowOf(const Record& r, const Layout& l, std::size_t others, LogbookR
     return nullptr;
 }
 
-void keepAside(Logbook& book, const std::vector<std::string>& lines, std::size_t from, std::size_t count,
+void keepAside(Logbook& book, const Lines& lines, std::size_t from, std::size_t count,
                const std::string& name, const char* why)
 {
     for (std::size_t k = from; k < from + count; ++k)
-        book.unreadable += lines[k] + "\r\n";
+        book.unreadable.append(lines[k]).append("\r\n");
     std::fprintf(stderr, "kxconvert: %s line %zu cannot be read (%s); it is kept in %s.\n", name.c_str(), from + 1,
                  why, unreadableName);
 }
 
-std::vector<std::string> linesOf(std::string text)
+Lines linesOf(std::string_view text)
 {
-    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0)
-        text.erase(0, 3);
-    std::vector<std::string> lines;
+    if (text.substr(0, 3) == "\xEF\xBB\xBF")
+        text.remove_prefix(3);
+    Lines lines;
     std::size_t at = 0;
     while (at < text.size()) {
         std::size_t end = text.find('\n', at);
-        end = end == std::string::npos ? text.size() : end;
-        std::string line = text.substr(at, end - at);
+        end = end == std::string_view::npos ? text.size() : end;
+        std::string_view line = text.substr(at, end - at);
         if (!line.empty() && line.back() == '\r')
-            line.pop_back();
+            line.remove_suffix(1);
         lines.push_back(line);
         at = end + 1;
     }
@@ -242,53 +279,72 @@ std::vector<std::string> linesOf(std::string text)
 }
 
 // Takes a row into the book; of two rows of one flight the longer stays.
-void take(Logbook& book, LogbookRow row, const std::vector<std::string>& lines, std::size_t from, std::size_t used,
+void take(Logbook& book, LogbookRow&& row, const Lines& lines, std::size_t from, std::size_t used,
           const std::string& name)
 {
-    const auto [it, added] = book.rows.emplace(row.start, row);
-    if (added)
+    const auto it = book.rows.find(row.start);
+    if (it == book.rows.end()) {
+        book.rows.emplace_hint(book.rows.end(), row.start, std::move(row));
         return;
+    }
     if (row.points > it->second.points)
         std::swap(it->second, row);
     keepAside(book, lines, from, used, name, "the same flight as another row, which has at least as many points");
 }
 
-std::string quoted(const std::string& field)
+void appendQuoted(std::string& out, std::string_view field)
 {
-    if (field.find_first_of(",\"\r\n") == std::string::npos)
-        return field;
-    std::string out = "\"";
+    if (std::none_of(field.begin(), field.end(), [](char c) { return c == ',' || c == '"' || c == '\r' || c == '\n'; })) {
+        out += field;
+        return;
+    }
+    out += '"';
     for (const char c : field)
-        out += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return out + "\"";
+        out.append(c == '"' ? 2 : 1, c);
+    out += '"';
 }
 
-std::string csvLine(const std::vector<std::string>& fields)
+void appendLine(std::string& out, const std::vector<std::string>& fields)
 {
-    std::string line;
-    for (std::size_t k = 0; k < fields.size(); ++k)
-        line += (k ? "," : "") + quoted(fields[k]);
-    return line + "\r\n";
+    for (std::size_t k = 0; k < fields.size(); ++k) {
+        if (k)
+            out += ',';
+        appendQuoted(out, fields[k]);
+    }
+    out += "\r\n";
+}
+
+void appendLine(std::string& out, const LogbookRow& row)
+{
+    for (std::size_t k = 0; k < row.size(); ++k) {
+        if (k)
+            out += ',';
+        appendQuoted(out, row.field(k));
+    }
+    out += "\r\n";
 }
 
 }  // namespace
 
-bool parseDuration(const std::string& text, uint32_t& seconds)
+bool parseDuration(std::string_view text, uint32_t& seconds)
 {
-    unsigned h = 0, m = 0, s = 0;
-    int end = 0;
-    const int n = std::sscanf(text.c_str(), "%u:%2u%n:%2u%n", &h, &m, &end, &s, &end);
-    if (n < 2 || static_cast<std::size_t>(end) != text.size() || m > 59 || s > 59 || h > 1000000)
+    const std::size_t colon = text.find(':');
+    if (colon == std::string_view::npos || colon == 0 || colon > 6 || (text.size() != colon + 3 && text.size() != colon + 6) ||
+        (text.size() == colon + 6 && text[colon + 3] != ':'))
         return false;
-    seconds = h * 3600 + m * 60 + s;
+    const int h = digitsAt(text, 0, colon), m = digitsAt(text, colon + 1, 2);
+    const int s = text.size() == colon + 6 ? digitsAt(text, colon + 4, 2) : 0;
+    if (h < 0 || m < 0 || m > 59 || s < 0 || s > 59)
+        return false;
+    seconds = static_cast<uint32_t>(h) * 3600 + static_cast<uint32_t>(m) * 60 + static_cast<uint32_t>(s);
     return true;
 }
 
 void readLogbook(const std::string& text, const std::string& name, Logbook& book)
 {
-    const std::vector<std::string> lines = linesOf(text);
+    const Lines lines = linesOf(text);
     std::size_t at = 0;
-    while (at < lines.size() && trimmed(lines[at]).empty())
+    while (at < lines.size() && lines[at].find_first_not_of(" \t") == std::string_view::npos)
         ++at;
     if (at == lines.size())
         return;
@@ -297,7 +353,7 @@ void readLogbook(const std::string& text, const std::string& name, Logbook& book
     const Layout layout = layoutOf(parseRecord(lines, at, delimiter, false, used), book);
     at = layout.hasHeader ? at + used : at;
     while (at < lines.size()) {
-        if (trimmed(lines[at]).empty()) {
+        if (lines[at].find_first_not_of(" \t") == std::string_view::npos) {
             ++at;
             continue;
         }
@@ -310,18 +366,29 @@ void readLogbook(const std::string& text, const std::string& name, Logbook& book
         if (why)
             keepAside(book, lines, at, used, name, why);
         else
-            take(book, row, lines, at, used, name);
+            take(book, std::move(row), lines, at, used, name);
         at += used;
+    }
+}
+
+void writeLogbook(const Logbook& book, const Emit& emit)
+{
+    std::vector<std::string> header(logbookColumns, logbookColumns + columnCount);
+    header.insert(header.end(), book.otherColumns.begin(), book.otherColumns.end());
+    std::string line;
+    appendLine(line, header);
+    emit(line);
+    for (const auto& [start, row] : book.rows) {
+        line.clear();
+        appendLine(line, row);
+        emit(line);
     }
 }
 
 std::string logbookText(const Logbook& book)
 {
-    std::vector<std::string> header(logbookColumns, logbookColumns + columnCount);
-    header.insert(header.end(), book.otherColumns.begin(), book.otherColumns.end());
-    std::string text = csvLine(header);
-    for (const auto& [start, row] : book.rows)
-        text += csvLine(row.fields);
+    std::string text;
+    writeLogbook(book, [&](const std::string& line) { text += line; });
     return text;
 }
 
@@ -369,7 +436,39 @@ LogbookRow logbookRow(const FlightFigures& f, const std::string& stem, const std
         f.possiblyCut ? "yes" : "",
         files,
     };
-    row.fields = fields;
-    row.fields.resize(fields.size() + otherColumns);
+    std::vector<std::string> all = fields;
+    all.resize(fields.size() + otherColumns);
+    row.assign(all);
     return row;
+}
+
+void LogbookRow::assign(const std::vector<std::string>& fields)
+{
+    assign(std::vector<std::string_view>(fields.begin(), fields.end()));
+}
+
+void LogbookRow::assign(const std::vector<std::string_view>& fields)
+{
+    text_.clear();
+    ends_.clear();
+    ends_.reserve(fields.size());
+    for (const std::string_view f : fields) {
+        text_ += f;
+        ends_.push_back(static_cast<uint32_t>(text_.size()));
+    }
+}
+
+std::vector<std::string> LogbookRow::fields() const
+{
+    std::vector<std::string> out;
+    for (std::size_t k = 0; k < size(); ++k)
+        out.emplace_back(field(k));
+    return out;
+}
+
+void LogbookRow::set(std::size_t k, std::string_view value)
+{
+    std::vector<std::string> all = fields();
+    all[k] = std::string(value);
+    assign(all);
 }

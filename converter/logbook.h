@@ -15,8 +15,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "converter.h"
@@ -36,11 +38,26 @@ constexpr const char* unreadableName = "logbook.unreadable.txt";
 
 // One flight of the logbook.
 struct LogbookRow {
-    uint32_t start = 0;               // the flight's identity: the log time of its first point
-    std::string stem;                 // the name of its files
+    uint32_t start = 0;  // the flight's identity: the log time of its first point
+    std::string stem;    // the name of its files
     uint32_t points = 0;
-    std::vector<std::string> fields;  // its columns, this version's first, then the others the file had
-    const std::string& at(Column c) const { return fields[static_cast<int>(c)]; }
+    // Its columns, this version's first, then the others the file had. A
+    // library of years holds thousands of rows, so they are kept in one text each.
+    std::size_t size() const { return ends_.size(); }
+    std::string_view field(std::size_t k) const
+    {
+        const std::size_t from = k ? ends_[k - 1] : 0;
+        return std::string_view(text_).substr(from, ends_[k] - from);
+    }
+    std::string_view at(Column c) const { return field(static_cast<std::size_t>(c)); }
+    void assign(const std::vector<std::string>& fields);
+    void assign(const std::vector<std::string_view>& fields);
+    std::vector<std::string> fields() const;
+    void set(std::size_t k, std::string_view value);
+
+private:
+    std::string text_;
+    std::vector<uint32_t> ends_;
 };
 
 struct Logbook {
@@ -55,9 +72,12 @@ LogbookRow logbookRow(const FlightFigures& f, const std::string& stem, const std
 // Reads the text of a logbook into `book`; every line that cannot be read
 // is named on standard error (as a line of `name`) and kept in `book.unreadable`.
 void readLogbook(const std::string& text, const std::string& name, Logbook& book);
-// The logbook as a file holds it.
+// Hands the logbook to `emit` as a file holds it, a line at a time.
+using Emit = std::function<void(const std::string&)>;
+void writeLogbook(const Logbook& book, const Emit& emit);
+// The logbook as a file holds it, whole.
 std::string logbookText(const Logbook& book);
 
 // Durations "H:MM:SS" back in seconds; also "H:MM", and what a spreadsheet
 // makes of them. False for anything else.
-bool parseDuration(const std::string& text, uint32_t& seconds);
+bool parseDuration(std::string_view text, uint32_t& seconds);

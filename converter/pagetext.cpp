@@ -1,6 +1,7 @@
 // The fixed parts of the library's pages, their tables, and index.html.
 #include "pagetext.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <map>
@@ -110,7 +111,7 @@ std::string totalsTable(const Logbook& book)
         uint32_t flight = 0, engine = 0;
         parseDuration(row.at(Column::FlightTime), flight);
         parseDuration(row.at(Column::EngineTime), engine);
-        const std::string date = row.at(Column::DateUtc);
+        const std::string date(row.at(Column::DateUtc));
         for (Totals* t : {&months[date.substr(0, 7)], &years[date.substr(0, 4)], &all}) {
             ++t->flights;
             t->flightSeconds += flight;
@@ -140,29 +141,34 @@ constexpr Column indexColumns[] = {Column::DateUtc,     Column::TakeoffLocal, Co
                                    Column::Distance,    Column::MaxRpm,       Column::FuelUsed,
                                    Column::PossiblyCut};
 
-std::string flightRow(const LogbookRow& row, const std::function<bool(const std::string&)>& exists)
+void flightRow(std::string& out, const LogbookRow& row, const std::function<bool(const std::string&)>& exists)
 {
-    const std::string files = " " + row.at(Column::Files) + " ";
+    const std::string files = " " + std::string(row.at(Column::Files)) + " ";
     const auto has = [&](const char* ending) {
         return files.find(std::string(" ") + ending + " ") != std::string::npos && exists(row.stem + "." + ending);
     };
-    std::string name = escaped(row.stem);
+    const std::string name = escaped(row.stem);
+    out += "<tr><th scope=\"row\">";
     if (has("html"))
-        name = "<a href=\"" + name + ".html\">" + name + "</a>";
-    std::string out = "<tr><th scope=\"row\">" + name + "</th>";
+        out.append("<a href=\"").append(name).append(".html\">").append(name).append("</a>");
+    else
+        out += name;
+    out += "</th>";
     for (const Column c : indexColumns)
-        out += "<td>" + escaped(row.at(c)) + "</td>";
+        out.append("<td>").append(escaped(row.at(c))).append("</td>");
     out += "<td>";
     for (const char* ending : {"igc", "gpx", "kml"})
         if (has(ending))
-            out += "<a href=\"" + escaped(row.stem) + "." + ending + "\">" + ending + "</a>";
-    return out + "</td></tr>\n";
+            out.append("<a href=\"").append(name).append(".").append(ending).append("\">").append(ending).append("</a>");
+    out += "</td></tr>\n";
 }
 
 }  // namespace
 
-std::string escaped(const std::string& text)
+std::string escaped(std::string_view text)
 {
+    if (std::none_of(text.begin(), text.end(), [](char c) { return c == '&' || c == '<' || c == '>' || c == '"'; }))
+        return std::string(text);
     std::string out;
     for (const char c : text) {
         switch (c) {
@@ -211,7 +217,7 @@ std::string figuresTable(const LogbookRow& row)
     for (const auto& [from, to] : {std::pair{0, split}, std::pair{split, static_cast<int>(Column::Files)}}) {
         out += "<table class=\"figures\"><tbody>\n";
         for (int k = from; k < to; ++k)
-            out += "<tr><th scope=\"row\">" + escaped(logbookColumns[k]) + "</th><td>" + escaped(row.fields[k]) +
+            out += "<tr><th scope=\"row\">" + escaped(logbookColumns[k]) + "</th><td>" + escaped(row.field(static_cast<std::size_t>(k))) +
                    "</td></tr>\n";
         out += "</tbody></table>";
     }
@@ -236,7 +242,7 @@ std::string readoutTable()
 
 const char* script() { return cursorScript; }
 
-std::string indexPage(const Logbook& book, const std::function<bool(const std::string&)>& exists)
+void indexPage(const Logbook& book, const std::function<bool(const std::string&)>& exists, const Emit& emit)
 {
     std::string out = head("KX+ flight library") +
                       "<h1>KX+ flight library</h1>\n<p>Every flight of the logbook (logbook.csv), newest last, "
@@ -248,9 +254,14 @@ std::string indexPage(const Logbook& book, const std::function<bool(const std::s
     for (const Column c : indexColumns)
         out += "<th scope=\"col\">" + escaped(logbookColumns[static_cast<int>(c)]) + "</th>";
     out += "<th scope=\"col\">Files</th></tr></thead><tbody>\n";
-    for (const auto& [start, row] : book.rows)
-        out += flightRow(row, exists);
-    return out + "</tbody></table></div></section>\n</main>\n</body>\n</html>\n";
+    for (const auto& [start, row] : book.rows) {
+        flightRow(out, row, exists);
+        if (out.size() > 60000) {
+            emit(out);
+            out.clear();
+        }
+    }
+    emit(out + "</tbody></table></div></section>\n</main>\n</body>\n</html>\n");
 }
 
 }  // namespace page

@@ -13,7 +13,7 @@
 namespace page {
 
 // `text` with &, <, > and quotes as HTML entities.
-std::string escaped(const std::string& text);
+std::string escaped(std::string_view text);
 // A number to the tenth, rounded half away from zero: "12.3", "-0.5".
 std::string tenths(double value);
 // The page up to the end of <head>, and the start of <body> and <main>.
@@ -29,6 +29,6 @@ const char* script();
 // The library's index: every flight of the logbook with its figures and
 // links to its page and files, and the totals by month, by year and in all.
 // `exists(name)` tells whether a file of the library is there.
-std::string indexPage(const Logbook& book, const std::function<bool(const std::string&)>& exists);
+void indexPage(const Logbook& book, const std::function<bool(const std::string&)>& exists, const Emit& emit);
 
 }  // namespace page

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <ctime>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -60,6 +61,8 @@ bool replaceFile(const char* from, const char* to);
 // The user's folder for the settings of programs: $XDG_CONFIG_HOME, else
 // ~/.config on Linux; %APPDATA% on Windows. Empty when there is none.
 std::string userConfigFolder();
+// The names in `folder`, without "." and ".."; empty when it cannot be listed.
+std::vector<std::string> fileNames(const std::string& folder);
 // Length of an open file; the file is left at its end.
 bool fileLength(std::FILE* file, uint64_t& size);
 

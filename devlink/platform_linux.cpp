@@ -1,4 +1,5 @@
 // The Linux side of platform.h.
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -94,6 +95,18 @@ std::string userConfigFolder()
         return xdg;
     const char* home = std::getenv("HOME");
     return home && home[0] ? std::string(home) + "/.config" : "";
+}
+
+std::vector<std::string> fileNames(const std::string& folder)
+{
+    std::vector<std::string> names;
+    if (DIR* dir = opendir(folder.c_str())) {
+        while (const dirent* entry = readdir(dir))
+            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+                names.emplace_back(entry->d_name);
+        closedir(dir);
+    }
+    return names;
 }
 
 bool fileLength(std::FILE* file, uint64_t& size)

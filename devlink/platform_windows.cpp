@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 #include "platform.h"
 
@@ -86,6 +87,15 @@ std::string userConfigFolder()
 {
     const char* appData = std::getenv("APPDATA");
     return appData ? appData : "";
+}
+
+std::vector<std::string> fileNames(const std::string& folder)
+{
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error))
+        names.push_back(entry.path().filename().string());
+    return names;
 }
 
 bool fileLength(std::FILE* file, uint64_t& size)

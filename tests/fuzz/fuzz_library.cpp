@@ -50,7 +50,7 @@ void checkLogbook(const std::string& text)
     fuzz::require(again.rows.size() == book.rows.size(), "rows lost between writing and reading back");
     for (const auto& [start, row] : book.rows) {
         const auto it = again.rows.find(start);
-        fuzz::require(it != again.rows.end() && it->second.fields == row.fields, "a row changed on its way back");
+        fuzz::require(it != again.rows.end() && it->second.fields() == row.fields(), "a row changed on its way back");
     }
 }
 
