@@ -1,7 +1,7 @@
 // How long headless chromium takes to load a flight's page from file:// and
 // draw it: from the navigation's start to the second animation frame after
 // the load event, best of several rounds in one browser.
-//   node pageload.js PAGE.html        (from tests/readers, or with NODE_PATH there)
+//   NODE_PATH=tests/readers/node_modules node bench/pageload.js PAGE.html
 'use strict';
 const path = require('path');
 const puppeteer = require('puppeteer-core');
