@@ -226,12 +226,12 @@ std::string figuresTable(const LogbookRow& row)
 
 std::string readoutTable()
 {
-    // Two rows of names, each with its row of values, so that it fits beside nothing.
+    // Three rows of names, each with its row of values, so that it fits a narrow window.
     std::string out = "<table id=\"readout\"><caption>At the cursor (move the pointer over a chart)</caption>";
-    const std::size_t half = sizeof readoutFields / sizeof readoutFields[0] / 2;
-    for (std::size_t from = 0; from < 2 * half; from += half) {
+    const std::size_t count = sizeof readoutFields / sizeof readoutFields[0], row = count / 3;
+    for (std::size_t from = 0; from < count; from += row) {
         std::string heads, cells;
-        for (std::size_t k = from; k < from + half; ++k) {
+        for (std::size_t k = from; k < from + row; ++k) {
             heads += "<th scope=\"col\">" + std::string(readoutFields[k].label) + "</th>";
             cells += "<td data-field=\"" + std::string(readoutFields[k].key) + "\">\xE2\x80\x93</td>";
         }
