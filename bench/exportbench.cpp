@@ -140,7 +140,7 @@ Case measureConverter(const std::string& converter, const fs::path& base, const 
     const fs::path ours = base / "ours";
     fs::create_directories(ours);
     writeFile(ours / "raw.dat", std::string(log.begin(), log.end()));
-    const std::vector<std::string> run = {converter, "-q", "-o", "out", "raw.dat"};
+    const std::vector<std::string> run = {converter, "-q", "-f", "igc,gpx", "-o", "out", "raw.dat"};
     for (int i = 0; i < rounds; ++i) {
         fs::remove_all(ours / "out");
         const Timed t = runProgram(run, ours);

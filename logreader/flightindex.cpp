@@ -1,8 +1,8 @@
 // The flight index: reads "raw.dat" record by record, keeps the point records,
 // splits them into flights at gaps of more than 600 s and exports each flight.
 #include <cstdint>
-#include <map>
-#include <string>
+#include <ctime>
+#include <unordered_map>
 #include <utility>
 
 #include "exitcodes.h"
@@ -49,17 +49,28 @@ void closeFlight(Scan& s, const FlightVisit& visit)
     ++s.flightNumber;
 }
 
+// The local time of a log time to the second, as one number.
+uint64_t localKey(uint32_t time)
+{
+    std::tm t{};
+    if (!platform::localTime(static_cast<std::time_t>(time), &t))
+        return uint64_t{1} << 63 | time;
+    return ((((static_cast<uint64_t>(t.tm_year + 1900) * 13 + static_cast<uint64_t>(t.tm_mon)) * 32 +
+              static_cast<uint64_t>(t.tm_mday)) * 24 + static_cast<uint64_t>(t.tm_hour)) * 60 +
+            static_cast<uint64_t>(t.tm_min)) * 61 + static_cast<uint64_t>(t.tm_sec);
+}
+
 // Gives the flight's files a suffix when an earlier flight of the run starts
 // at the same local time, and says so; `starts` counts the local start times
 // seen, with the number of the first flight at each.
-void nameApart(const Flight& f, std::map<std::string, std::pair<unsigned, uint16_t>>& starts)
+void nameApart(const Flight& f, std::unordered_map<uint64_t, std::pair<unsigned, uint16_t>>& starts)
 {
-    char start[32];
-    platform::formatLocal(f.startTime, "%Y-%m-%d %H:%M:%S", start, sizeof start);
-    auto& [seen, first] = starts.try_emplace(start, 0, f.number).first->second;
+    auto& [seen, first] = starts.try_emplace(localKey(f.startTime), 0, f.number).first->second;
     flightNameSuffix[0] = '\0';
     if (++seen == 1)
         return;
+    char start[32];
+    platform::formatLocal(f.startTime, "%Y-%m-%d %H:%M:%S", start, sizeof start);
     snprintf(flightNameSuffix, sizeof flightNameSuffix, "-%u", seen);
     char kml[40];
     char csv[40];
@@ -128,7 +139,7 @@ int indexFlights()
 {
     create_timestamp_dir();
     bool exportFailed = false;
-    std::map<std::string, std::pair<unsigned, uint16_t>> starts;
+    std::unordered_map<uint64_t, std::pair<unsigned, uint16_t>> starts;
     const bool readOk = scanFlights([&](const Flight& f) {
         nameApart(f, starts);
         printFlightLine(f);
