@@ -86,6 +86,15 @@ def shared_flights():
                        .replace(":", ""))
             expect(f"{order}: the second run's lines", [f for _, f, _ in fates(out)], ["unchanged", "new"]
                    if order == "AB then BC" else ["new", "unchanged"])
+            # A flight whose row and files the pilot removed leaves its number
+            # free; the next flight of the day still takes the number after the highest.
+            path = os.path.join(d, "lib", "logbook.csv")
+            lines = open(path, newline="").read().split("\r\n")
+            open(path, "w", newline="").write("\r\n".join(ln for ln in lines if "-XXX-KXP-02," not in ln))
+            for ending in (".igc", ".gpx", ".html"):
+                os.remove(os.path.join(d, "lib", "2024-05-01-XXX-KXP-02" + ending))
+            status, out, _ = convert(d, whole(flight(c + 3600)))
+            expect(f"{order}: after a removed flight, the next number", fates(out)[0][2], "2024-05-01-XXX-KXP-04")
 
 
 def cut_and_whole():
@@ -181,14 +190,16 @@ def damaged_logbook():
         # row cut short, a stray line, and a row whose quote is left open.
         lines = [";".join(f'"{v}"' for v in r) for r in rows[:3]]
         lines += [";".join(f'"{v}"' for v in rows[3][:11]), "remember to refuel", '"2024-06-01T10:00:00Z;"broken']
+        lines.append(";".join(f'"{v}"' for v in rows[1][:10] + ["5"] + rows[1][11:]))  # the first flight again, shorter
         open(path, "w").write("\n".join(lines) + "\n")
         status, out, err = convert(d, whole(flight(T0 + 10800)))
         rows = logbook(d)
         expect("damaged logbook: readable rows kept, the new one added", [r["Points"] for r in rows],
                ["20", "20", "20", "20"])
-        expect("damaged logbook: each unread line named", err.count("cannot be read"), 2)
-        expect("damaged logbook: kept aside", open(os.path.join(d, "lib", "logbook.unreadable.txt"), newline="").read(),
-               'remember to refuel\r\n"2024-06-01T10:00:00Z;"broken\r\n')
+        expect("damaged logbook: each unread line named", err.count("cannot be read"), 3)
+        aside = open(os.path.join(d, "lib", "logbook.unreadable.txt"), newline="").read().split("\r\n")
+        expect("damaged logbook: kept aside, the shorter row of one flight too", (aside[:2], ';"5";' in aside[2]),
+               (["remember to refuel", '"2024-06-01T10:00:00Z;"broken'], True))
 
 
 def figures_by_hand():
@@ -223,6 +234,9 @@ def figures_by_hand():
                "This run: 1 flight, flight time 0:00:40, engine time 0:01:00 (1 new).")
         expect("summary of the library", out.splitlines()[-1].split("; in all ")[1],
                "1 flight, flight time 0:00:40, engine time 0:01:00.")
+    with tempfile.TemporaryDirectory() as d:  # airborne for exactly 30 s: a flight of 30 s
+        convert(d, whole(b"".join(point(T0 + 10 * i, 50.0, 8.0, 60, 0, 100) for i in range(4))))
+        expect("30 s airborne", logbook(d)[0]["Flight time [h:mm:ss]"], "0:00:30")
 
 
 def pilot_details():
