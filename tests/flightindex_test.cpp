@@ -200,6 +200,8 @@ TEST_F(FlightIndex, TimesAreTheComputersLocalTime)
 // local time: the later one's files get a name of their own, and it is said.
 TEST_F(FlightIndex, FlightsStartingAtTheSameLocalTimeKeepTheirOwnFiles)
 {
+    if (platform::windows)
+        GTEST_SKIP() << "the Windows C runtime takes no rules of the change from a TZ";
     setTimeZone("CET-1CEST,M3.5.0,M10.5.0/3");
     const uint32_t summer = 1729989000;  // 2024-10-27 02:30:00 CEST
     LogBuilder().point(example(summer)).point(example(summer + 1)).point(example(summer + 3600)).save();

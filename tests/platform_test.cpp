@@ -120,7 +120,8 @@ TEST_F(Platform, FileNamesAndPaths)
 TEST_F(Platform, WindowsAsksForEnterOnlyAfterAGoodFlashing)
 {
     std::string file(100, '\1');
-    file.replace(6, 4, std::string("\x64\0\0\0", 4));  // a firmware of 100 bytes
+    file.replace(0, 4, std::string("\x64\0\0\0", 4));  // 100 bytes in all,
+    file.replace(6, 4, std::string("\x64\0\0\0", 4));  // all of them firmware
     writeFile("fw", file);
     const RunResult r = runFlasherCaptured({"fw"});
     const std::string enter = "(first boot may take longer). \r\nPress Enter to close this window\r\n";
