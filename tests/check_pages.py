@@ -52,7 +52,7 @@ def convert(folder, log):
                    check=True, capture_output=True, env=dict(os.environ, TZ=zone))
 
 
-def flight_spec(folder, row, records):
+def flight_wanted(folder, row, records):
     """What the page of the logbook row's flight must show."""
     mine = [r for r in records if r[0] >= int(datetime.strptime(row["Flight (UTC start)"], "%Y-%m-%dT%H:%M:%SZ")
                                                 .replace(tzinfo=timezone.utc).timestamp())][:int(row["Points"])]
@@ -96,15 +96,15 @@ with tempfile.TemporaryDirectory() as d:
     with open(os.path.join(d, "lib", "logbook.csv"), newline="") as f:
         rows = list(csv.DictReader(f))
     records.sort(key=lambda r: r[0])
-    spec = {"timezone": zone, "flights": [flight_spec(d, r, records) for r in rows],
+    wanted = {"timezone": zone, "flights": [flight_wanted(d, r, records) for r in rows],
             "index": os.path.join(d, "lib", "index.html"), "pages": len(rows), "totals": totals(rows)}
     nine_page = os.path.join(d, "lib", "2024-06-02-XXX-KXP-01.html")
     size = os.path.getsize(nine_page)
-    with open(os.path.join(d, "spec.json"), "w") as f:
-        json.dump(spec, f)
+    with open(os.path.join(d, "wanted.json"), "w") as f:
+        json.dump(wanted, f)
     shots = os.path.join(build, "test-artefacts", "pages")
     os.makedirs(shots, exist_ok=True)
-    done = subprocess.run(["node", os.path.join(here, "check_pages.js"), os.path.join(d, "spec.json"), shots],
+    done = subprocess.run(["node", os.path.join(here, "check_pages.js"), os.path.join(d, "wanted.json"), shots],
                           cwd=readers, env=dict(os.environ, NODE_PATH=os.path.join(readers, "node_modules")))
     print(f"the 9-hour flight's page: {size} bytes; screenshots in {shots}")
     if size >= 1 << 20:
