@@ -3,7 +3,7 @@
 // check_pages.py writes the library and what the pages must show into a
 // JSON file; this script checks each page against it, runs axe-core on it,
 // keeps a screenshot, and prints one line per failure.
-//   node check_pages.js WANTED.json SCREENSHOT_FOLDER
+//   node check_pages.js PLAN.json SCREENSHOT_FOLDER
 'use strict';
 const fs = require('fs');
 const path = require('path');
@@ -11,7 +11,7 @@ const os = require('os');
 const puppeteer = require('puppeteer-core');
 const { AxePuppeteer } = require('@axe-core/puppeteer');
 
-const wanted = JSON.parse(fs.readFileSync(process.argv[2], 'utf8'));
+const plan = JSON.parse(fs.readFileSync(process.argv[2], 'utf8'));
 const shots = process.argv[3];
 const failures = [];
 // JSON with the keys of every object in order, so that objects compare by content.
@@ -25,7 +25,7 @@ const expect = (what, got, wanted) => {
 // Opens `file` and reports every console error, page error and request to anything but the file itself.
 async function open(browser, file) {
   const page = await browser.newPage();
-  await page.emulateTimezone(wanted.timezone);
+  await page.emulateTimezone(plan.timezone);
   await page.setViewport({ width: 1000, height: 900 });
   const url = 'file://' + file;
   const noise = [];
@@ -91,14 +91,14 @@ async function flightPage(browser, flight) {
 }
 
 async function indexPage(browser) {
-  const { page, noise } = await open(browser, wanted.index);
+  const { page, noise } = await open(browser, plan.index);
   const links = await page.$$eval('a[href]', (as) => as.map((a) => a.getAttribute('href')));
-  const folder = path.dirname(wanted.index);
+  const folder = path.dirname(plan.index);
   expect('index: links only to files that are there', links.filter((l) => !fs.existsSync(path.join(folder, l))), []);
-  expect('index: a link to every page', links.filter((l) => l.endsWith('.html')).length, wanted.pages);
+  expect('index: a link to every page', links.filter((l) => l.endsWith('.html')).length, plan.pages);
   const totals = await page.$$eval('table.totals tbody tr', (rows) => Object.fromEntries(rows.map((r) =>
     [r.dataset.period, [...r.querySelectorAll('td')].map((c) => c.textContent)])));
-  expect('index: totals by month, year and in all are the logbook\'s sums', totals, wanted.totals);
+  expect('index: totals by month, year and in all are the logbook\'s sums', totals, plan.totals);
   await accessible(page, 'index');
   await page.screenshot({ path: path.join(shots, 'index.png'), fullPage: true });
   expect('index: nothing but the page itself, no error', noise, []);
@@ -114,7 +114,7 @@ async function indexPage(browser) {
       '--disable-component-update', '--disable-sync'],
   });
   try {
-    for (const flight of wanted.flights)
+    for (const flight of plan.flights)
       await flightPage(browser, flight);
     await indexPage(browser);
   } finally {
