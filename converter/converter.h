@@ -33,7 +33,7 @@ char* isoDateTime(char* out, const UtcTime& t);
 // "HH:MM:SS"
 char* clockTime(char* out, const UtcTime& t);
 // "H:MM:SS" of a duration in seconds.
-std::string duration(uint32_t seconds);
+std::string duration(uint64_t seconds);
 // "YYYY-MM-DD HH:MM:SS +HH:MM", the computer's local time of a log time.
 std::string localWithOffset(uint32_t seconds);
 
@@ -104,7 +104,6 @@ struct LogbookRow;
 struct FlightFile {
     std::string path;                 // the file being written (a temporary name)
     std::string title;                // "KX+ flight YYYY-MM-DD N"
-    uint32_t dateTime = 0;            // the log time of its first point
     unsigned dayNumber = 1;           // its number among the flights of that UTC date
     const FlightFigures* figures = nullptr;
     const PilotDetails* pilot = nullptr;

@@ -52,11 +52,7 @@ bool listed(const std::string& files, const char* name)
     return (" " + files + " ").find(std::string(" ") + name + " ") != std::string::npos;
 }
 
-bool wanted(const Options& o, const char* name)
-{
-    const std::string n = name;
-    return (o.igc && n == "igc") || (o.gpx && n == "gpx") || (o.kml && n == "kml") || (o.html && n == "html");
-}
+bool wanted(const Options& o, const char* name) { return o.formats.count(name) > 0; }
 
 // Writes the flight's files of the formats that `write` picks (no track
 // without a position: only the page); the formats written, as the Files
@@ -66,7 +62,6 @@ std::string writeFiles(const LogFlight& lf, const std::string& stem, unsigned da
                        std::string& endings, Pick write)
 {
     FlightFile target;
-    target.dateTime = lf.figures.firstTime;
     target.dayNumber = dayNumber;
     target.title = flightTitle(utcOf(lf.figures.firstTime), dayNumber);
     target.figures = &lf.figures;

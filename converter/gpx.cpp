@@ -28,7 +28,7 @@ bool GpxFormat::begin(ExportFile& file, uint32_t)
     out = literal(out, "<metadata><name>");
     out += target.title.copy(out, target.title.size());
     out = literal(out, "</name><time>");
-    out = isoDateTime(out, utcOf(target.dateTime));
+    out = isoDateTime(out, utcOf(target.figures->firstTime));
     out = literal(out, "</time></metadata>\n<trk><name>");
     out += target.title.copy(out, target.title.size());
     file.commit(literal(out, "</name><src>KX+ logging instrument</src><trkseg>\n"));

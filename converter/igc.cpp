@@ -65,7 +65,7 @@ bool IgcFormat::begin(ExportFile& file, uint32_t)
     if (!createFlightFile(file, target, "AXXXKXP\r\nHFDTEDATE:"))
         return false;
     at = target.figures->firstPosition;
-    const UtcTime day = utcOf(target.dateTime);
+    const UtcTime day = utcOf(target.figures->firstTime);
     char* out = file.room(256);
     out = padded(out, static_cast<uint32_t>(day.day), 2);
     out = padded(out, static_cast<uint32_t>(day.month), 2);

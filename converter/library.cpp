@@ -58,23 +58,11 @@ bool appendTo(const std::string& path, const std::string& text, const char*& rea
     return ok;
 }
 
-// Flights and their flight and engine time, added up.
-struct Totals {
-    unsigned flights = 0;
-    uint64_t flightSeconds = 0, engineSeconds = 0;
-    void add(uint32_t flight, uint32_t engine)
-    {
-        ++flights;
-        flightSeconds += flight;
-        engineSeconds += engine;
-    }
-    std::string text() const
-    {
-        return std::to_string(flights) + (flights == 1 ? " flight" : " flights") + ", flight time " +
-               duration(static_cast<uint32_t>(flightSeconds)) + ", engine time " +
-               duration(static_cast<uint32_t>(engineSeconds));
-    }
-};
+std::string said(const Totals& t)
+{
+    return std::to_string(t.flights) + (t.flights == 1 ? " flight" : " flights") + ", flight time " +
+           duration(t.flightSeconds) + ", engine time " + duration(t.engineSeconds);
+}
 
 }  // namespace
 
@@ -179,18 +167,15 @@ void printSummary(const Library& library, const std::vector<LogFlight>& flights,
     const std::time_t now = std::time(nullptr);
     const std::string thisYear = std::to_string(utcOf(static_cast<uint32_t>(now)).year);
     for (const auto& [start, row] : library.book.rows) {
-        uint32_t flight = 0, engine = 0;
-        parseDuration(row.at(Column::FlightTime), flight);
-        parseDuration(row.at(Column::EngineTime), engine);
-        all.add(flight, engine);
+        all.add(row);
         if (row.at(Column::DateUtc).compare(0, 4, thisYear) == 0)
-            year.add(flight, engine);
+            year.add(row);
     }
-    std::string said;
+    std::string kinds;
     const char* const words[] = {"new", "unchanged", "replaced by a longer copy", "kept as the longer copy"};
     for (int k = 0; k < 4; ++k)
         if (counts[k])
-            said += (said.empty() ? " (" : ", ") + std::to_string(counts[k]) + " " + words[k];
-    printf("This run: %s%s.\n", run.text().c_str(), said.empty() ? "" : (said + ")").c_str());
-    printf("The library: in %s %s; in all %s.\n", thisYear.c_str(), year.text().c_str(), all.text().c_str());
+            kinds += (kinds.empty() ? " (" : ", ") + std::to_string(counts[k]) + " " + words[k];
+    printf("This run: %s%s.\n", said(run).c_str(), kinds.empty() ? "" : (kinds + ")").c_str());
+    printf("The library: in %s %s; in all %s.\n", thisYear.c_str(), said(year).c_str(), said(all).c_str());
 }

@@ -14,7 +14,7 @@
 
 // The command line.
 struct Options {
-    bool igc = true, gpx = true, kml = false, html = true;
+    std::set<std::string> formats = {"igc", "gpx", "html"};  // of igc, gpx, kml, html
     bool quiet = false;
     std::string input = rawFileName;
     std::string output = ".";

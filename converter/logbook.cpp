@@ -326,6 +326,14 @@ void appendLine(std::string& out, const LogbookRow& row)
 
 }  // namespace
 
+void Totals::add(const LogbookRow& row)
+{
+    uint32_t flight = 0, engine = 0;
+    parseDuration(row.at(Column::FlightTime), flight);
+    parseDuration(row.at(Column::EngineTime), engine);
+    add(flight, engine);
+}
+
 bool parseDuration(std::string_view text, uint32_t& seconds)
 {
     const std::size_t colon = text.find(':');

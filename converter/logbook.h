@@ -78,6 +78,21 @@ void writeLogbook(const Logbook& book, const Emit& emit);
 // The logbook as a file holds it, whole.
 std::string logbookText(const Logbook& book);
 
+// Flights and their flight and engine time, added up: for the summary and
+// the index.
+struct Totals {
+    unsigned flights = 0;
+    uint64_t flightSeconds = 0, engineSeconds = 0;
+    void add(uint32_t flight, uint32_t engine)
+    {
+        ++flights;
+        flightSeconds += flight;
+        engineSeconds += engine;
+    }
+    // A row's times as the logbook holds them.
+    void add(const LogbookRow& row);
+};
+
 // Durations "H:MM:SS" back in seconds; also "H:MM", and what a spreadsheet
 // makes of them. False for anything else.
 bool parseDuration(std::string_view text, uint32_t& seconds);

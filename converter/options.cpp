@@ -44,19 +44,17 @@ int usageError(const char* what, const char* value)
     return badUsage;
 }
 
-// "igc,gpx,kml" in any order and number; false for anything else.
+// "igc,gpx,kml,html" in any order and number; false for anything else.
 bool parseFormats(const char* list, Options& o)
 {
-    o.igc = o.gpx = o.kml = o.html = false;
+    o.formats.clear();
     std::string rest = list;
     do {
         const size_t comma = rest.find(',');
         const std::string word = rest.substr(0, comma);
-        if (word == "igc") o.igc = true;
-        else if (word == "gpx") o.gpx = true;
-        else if (word == "kml") o.kml = true;
-        else if (word == "html") o.html = true;
-        else return false;
+        if (word != "igc" && word != "gpx" && word != "kml" && word != "html")
+            return false;
+        o.formats.insert(word);
         rest = comma == std::string::npos ? "" : rest.substr(comma + 1);
     } while (!rest.empty());
     return true;

@@ -95,28 +95,14 @@ constexpr Field readoutFields[] = {
     {"oat", "Outside air [\xC2\xB0" "C]"}, {"climb", "Climb rate [m/s]"}, {"speed", "Ground speed [km/h]"},
     {"position", "Position"}};
 
-// Flights and their flight and engine time, added up.
-struct Totals {
-    unsigned flights = 0;
-    uint64_t flightSeconds = 0, engineSeconds = 0;
-};
-
-std::string hours(uint64_t seconds) { return duration(static_cast<uint32_t>(seconds)); }
-
 std::string totalsTable(const Logbook& book)
 {
     std::map<std::string, Totals> months, years;
     Totals all;
     for (const auto& [start, row] : book.rows) {
-        uint32_t flight = 0, engine = 0;
-        parseDuration(row.at(Column::FlightTime), flight);
-        parseDuration(row.at(Column::EngineTime), engine);
         const std::string date(row.at(Column::DateUtc));
-        for (Totals* t : {&months[date.substr(0, 7)], &years[date.substr(0, 4)], &all}) {
-            ++t->flights;
-            t->flightSeconds += flight;
-            t->engineSeconds += engine;
-        }
+        for (Totals* t : {&months[date.substr(0, 7)], &years[date.substr(0, 4)], &all})
+            t->add(row);
     }
     std::string out = "<table class=\"totals\"><caption>Flights, flight time and engine time (h:mm:ss) by month, "
                       "by year and in all</caption><thead><tr><th scope=\"col\">Period</th><th scope=\"col\">"
@@ -124,8 +110,8 @@ std::string totalsTable(const Logbook& book)
                       "<tbody>";
     const auto line = [&](const std::string& period, const Totals& t, const char* kind) {
         out += "<tr class=\"" + std::string(kind) + "\" data-period=\"" + period + "\"><th scope=\"row\">" + period +
-               "</th><td class=\"n\">" + std::to_string(t.flights) + "</td><td class=\"n\">" + hours(t.flightSeconds) +
-               "</td><td class=\"n\">" + hours(t.engineSeconds) + "</td></tr>";
+               "</th><td class=\"n\">" + std::to_string(t.flights) + "</td><td class=\"n\">" + duration(t.flightSeconds) +
+               "</td><td class=\"n\">" + duration(t.engineSeconds) + "</td></tr>";
     };
     for (const auto& [month, t] : months)
         line(month, t, "month");

@@ -96,10 +96,11 @@ char* clockTime(char* out, const UtcTime& t)
     return text::padded(out, static_cast<uint32_t>(t.second), 2);
 }
 
-std::string duration(uint32_t seconds)
+std::string duration(uint64_t seconds)
 {
-    char text[24];
-    std::snprintf(text, sizeof text, "%u:%02u:%02u", seconds / 3600, seconds / 60 % 60, seconds % 60);
+    char text[32];
+    std::snprintf(text, sizeof text, "%llu:%02u:%02u", static_cast<unsigned long long>(seconds / 3600),
+                  static_cast<unsigned>(seconds / 60 % 60), static_cast<unsigned>(seconds % 60));
     return text;
 }
 
