@@ -13,7 +13,6 @@
 #include "library.h"
 #include "logfile.h"
 #include "platform.h"
-#include "sampletexts.h"
 
 namespace {
 
@@ -226,12 +225,7 @@ bool usablePosition(const MMdata& p)
            std::fabs(p.lon) <= 180.0f;
 }
 
-void startConverterRun()
-{
-    data = nullptr;
-    resetLogWindow();
-    sampletexts::forget();
-}
+void startConverterRun() { startLogRun(); }
 
 int runConverter(int argc, char** argv)
 {

@@ -10,7 +10,8 @@
 
 #include "converter.h"
 #include "logbook.h"
-#include "logreader.h"
+#include "flightscan.h"
+#include "logfile.h"
 
 // The command line.
 struct Options {

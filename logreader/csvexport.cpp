@@ -1,5 +1,5 @@
 // One flight as a CSV table: title line, column header, one row per sample.
-#include "exportfile.h"
+#include "logexport.h"
 #include "logreader.h"
 #include "platform.h"
 #include "sampletexts.h"
@@ -20,7 +20,7 @@ struct Csv {
         char res[32];
         char file_sig[180];
         exportFileName(timestamp, platform::csvNameFormat, res, sizeof res);
-        if (!flight.create("%s/%s", res))
+        if (!createInExportFolder(flight, "%s/%s", res))
             return false;
         platform::formatLocal(timestamp, "%Y-%m-%d_%H:%M:%S points from Kestrix+\r\n", file_sig, sizeof file_sig);
         flight.put(file_sig);

@@ -3,11 +3,9 @@
 
 #include "cli.h"
 #include "exitcodes.h"
-#include "exportfile.h"
-#include "logfile.h"
+#include "logexport.h"
 #include "logreader.h"
 #include "platform.h"
-#include "sampletexts.h"
 
 namespace {
 
@@ -64,12 +62,10 @@ int fetchLog(bool& downloaded)
 void startLogreaderRun()
 {
     resetLinkGlobals();
+    startLogRun();
     inputBuffer.fill(0);
-    data = nullptr;
     folder[0] = '\0';
     flightNameSuffix[0] = '\0';
-    resetLogWindow();
-    sampletexts::forget();
     platform::interruptSignal = 0;
 }
 

@@ -1,6 +1,6 @@
 // One flight as a KML 2.2 document: a Points folder with a placemark per
 // sample, then a Track through the same samples. The records are read twice.
-#include "exportfile.h"
+#include "logexport.h"
 #include "logreader.h"
 #include "platform.h"
 #include "sampletexts.h"
@@ -38,7 +38,7 @@ struct Kml {
         char res[32];
         char file_sig[180];
         exportFileName(timestamp, platform::kmlNameFormat, res, sizeof res);
-        if (!flight.create(platform::kmlPathFormat, res)) {
+        if (!createInExportFolder(flight, platform::kmlPathFormat, res)) {
             printf("Error when creating file \r\n");
             return false;
         }

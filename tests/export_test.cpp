@@ -3,7 +3,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "exportfile.h"
+#include "logexport.h"
 #include "logfile.h"
 #include "logreader.h"
 #include "platform.h"
@@ -193,7 +193,7 @@ TEST_F(Export, PutAcrossTheBufferEndKeepsEveryByteInOrder)
     constexpr std::size_t bufferBytes = 256 * 1024;
     exportFolder();
     ExportFile file;
-    ASSERT_TRUE(file.create("%s/%s", "crossing"));
+    ASSERT_TRUE(createInExportFolder(file, "%s/%s", "crossing"));
     for (std::size_t filled = 0; filled < bufferBytes - 3;) {
         const std::size_t n = std::min<std::size_t>(4096, bufferBytes - 3 - filled);
         char* at = file.room(n);

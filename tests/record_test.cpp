@@ -1,6 +1,7 @@
 // Decoding of log records and the point-record test.
 #include <cmath>
 
+#include "logexport.h"
 #include "record.h"
 #include "support.h"
 

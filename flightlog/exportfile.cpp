@@ -1,4 +1,4 @@
-// Shared parts of the KML and CSV exports.
+// The export file and its shared buffer.
 #include "exportfile.h"
 
 #include <algorithm>
@@ -7,54 +7,16 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "logreader.h"
 #include "platform.h"
-#include "sampletexts.h"
-#include "textformat.h"
 
 namespace {
 constexpr std::size_t bufferBytes = 256 * 1024;
 std::array<char, bufferBytes> shared;
 }  // namespace
 
-char flightNameSuffix[12] = "";
-
 void seekPastFlight(uint32_t stop) { platform::seekTo(data, static_cast<uint32_t>(stop + recordSize)); }
 
-void exportFileName(uint32_t timestamp, const char* format, char* out, std::size_t size)
-{
-    platform::formatLocal(timestamp, format, out, size);
-    char* ending = std::strrchr(out, '.');
-    const std::size_t suffix = std::strlen(flightNameSuffix);
-    if (!ending || suffix == 0 || std::strlen(out) + suffix >= size)
-        return;
-    std::memmove(ending + suffix, ending, std::strlen(ending) + 1);
-    std::memcpy(ending, flightNameSuffix, suffix);
-}
-
-char* writePosition(char* out, std::size_t sample, const MMdata& point, PositionHold& hold)
-{
-    // The stored texts are the samples' own, kept in order for every sample.
-    char* end = sampletexts::lonLat(out, sample, point);
-    const LatLon at = hold.shown(point);
-    if (point.lat != 0.0f)
-        return end;
-    end = text::percentF(out, at.lon);
-    *end++ = ',';
-    return text::percentF(end, at.lat);
-}
-
 char* ExportFile::buffer() { return shared.data(); }
-
-bool ExportFile::create(const char* pathFormat, const char* name)
-{
-    snprintf(full_res_, sizeof full_res_, pathFormat, folder, name);
-    if (folder[0] == '\0') {
-        fprintf(stderr, "No export folder for this run: %s was not written.\n", name);
-        return false;
-    }
-    return createAt(full_res_);
-}
 
 bool ExportFile::createAt(const char* path)
 {

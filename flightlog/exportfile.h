@@ -1,7 +1,6 @@
 // What every export of a flight shares: the skeleton that walks the flight's
-// points and writes one file (exportFlight), the position text of a sample
-// after the position hold, and an output file with a buffer of its own that
-// remembers whether every write went through.
+// points and writes one file (exportFlight), and an output file with a buffer
+// of its own that remembers whether every write went through.
 #pragma once
 
 #include <cstddef>
@@ -30,28 +29,10 @@ bool forEachPoint(uint32_t start, uint32_t stop, Visit&& visit)
 // Leaves `data` just past the flight, as an export hands the file back.
 void seekPastFlight(uint32_t stop);
 
-// An export's file name: the local time of the flight's first point in
-// `format` (platform::kmlNameFormat, csvNameFormat), with the flight's
-// suffix before the ending when it has one.
-void exportFileName(uint32_t timestamp, const char* format, char* out, std::size_t size);
-// The suffix of the flight being exported: empty, or "-2", "-3"... when
-// earlier flights of the run started at the same local time (the clock went
-// back, as at the end of summer time), so that no flight's files replace
-// another's.
-extern char flightNameSuffix[12];
-
-// Writes "%f,%f" of the flight's `sample`-th point, `point`, where `hold`
-// shows it.
-char* writePosition(char* out, std::size_t sample, const MMdata& point, PositionHold& hold);
-
 // One export file at a time: its bytes gather in one buffer shared by all
 // export files and go to the disk in large writes.
 class ExportFile {
 public:
-    // Creates `name` inside the export folder, joined with `pathFormat`;
-    // false (with the reason on standard error) when it cannot be made or
-    // when this run has no export folder.
-    bool create(const char* pathFormat, const char* name);
     // Creates the file at `path`; false (with the reason on standard error)
     // when it cannot be made.
     bool createAt(const char* path);

@@ -52,13 +52,3 @@ struct LatLon {
     float lat = 0.0f;
     float lon = 0.0f;
 };
-
-// The last usable position of one export: a sample without a fix (latitude
-// zero) is shown at the position before it, 0.0/0.0 before any fix. The
-// exports that show every sample (KML and CSV) keep one each.
-struct PositionHold {
-    float old_lat = 0.0f;
-    float old_lon = 0.0f;
-    // The position to show for `point`; a fix becomes the one held.
-    LatLon shown(const MMdata& point);
-};

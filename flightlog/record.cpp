@@ -43,12 +43,3 @@ MMdata decodePoint(const uint8_t* r)
     d.Vario = static_cast<float>(d.Vario2) / 10.0f;
     return d;
 }
-
-LatLon PositionHold::shown(const MMdata& point)
-{
-    if (point.lat != 0.0f) {
-        old_lat = point.lat;
-        old_lon = point.lon;
-    }
-    return {old_lat, old_lon};
-}

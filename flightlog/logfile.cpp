@@ -1,4 +1,4 @@
-// The window on "raw.dat".
+// The window on the log.
 #include "logfile.h"
 
 #include <array>
@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "logreader.h"
+#include "devlink.h"
 #include "platform.h"
 #include "record.h"
 #include "sampletexts.h"
@@ -14,7 +14,7 @@
 namespace {
 
 // As much of the file as the instrument's log memory holds.
-constexpr uint32_t windowBytes = (stop_address - start_address + 1) * pageSize;
+constexpr uint32_t windowBytes = logPages * pageSize;
 
 struct Window {
     std::array<uint8_t, windowBytes> bytes;
@@ -50,12 +50,13 @@ bool fill(uint32_t offset)
 
 }  // namespace
 
-bool openLog()
+FILE* data = nullptr;
+
+void startLogRun()
 {
-    const char* reason = "";
-    if (!openLogAt(rawFileName, reason))
-        fprintf(stderr, "Cannot read \"raw.dat\" in the working folder: %s. Nothing to export.\n", reason);
-    return data != nullptr;
+    data = nullptr;
+    resetLogWindow();
+    sampletexts::forget();
 }
 
 bool openLogAt(const char* path, const char*& reason)
@@ -75,7 +76,6 @@ void useLogStream(FILE* stream)
 
 bool describeLog(const char* path, bool always)
 {
-    constexpr uint32_t logPages = stop_address - start_address + 1;
     uint64_t size = 0;
     std::time_t modified = 0;
     if (!platform::regularFileInfo(path, size, modified))
