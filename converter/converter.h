@@ -7,45 +7,20 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "exportfile.h"
 #include "record.h"
+#include "utc.h"
 
 // The whole run; the exit status: 0 all written, 1 bad usage, 2 the log
 // could not be read, or a file or the logbook not written.
 int runConverter(int argc, char** argv);
 // Puts what a run keeps back to the start of a fresh program.
 void startConverterRun();
-
-// A date and time of day in UTC.
-struct UtcTime {
-    int year = 1970, month = 1, day = 1, hour = 0, minute = 0, second = 0;
-};
-UtcTime utcOf(uint32_t seconds);
-// Seconds since 1970 of a UTC date and time; the inverse of utcOf.
-int64_t secondsOf(const UtcTime& t);
-// "YYYY-MM-DD"
-char* isoDate(char* out, const UtcTime& t);
-// "YYYY-MM-DDTHH:MM:SSZ"
-char* isoDateTime(char* out, const UtcTime& t);
-// "HH:MM:SS"
-char* clockTime(char* out, const UtcTime& t);
-// "H:MM:SS" of a duration in seconds.
-std::string duration(uint64_t seconds);
-// "YYYY-MM-DD HH:MM:SS +HH:MM", the computer's local time of a log time.
-std::string localWithOffset(uint32_t seconds);
-
-// A flight's files are named "YYYY-MM-DD-XXX-KXP-NN" after its UTC date and
-// its number of that day, as the IGC long names are. Past 99 the number is
-// written "Z100" to "Z999", "ZZ1000" to "ZZ9999" and so on, so that the names
-// still sort by number and stay valid on every file system. Its title is
-// "KX+ flight YYYY-MM-DD NN", the number as a decimal.
-std::string flightStem(const UtcTime& day, unsigned number);
-std::string flightTitle(const UtcTime& day, unsigned number);
-// The number of the day that a name made by flightStem carries; 0 for another name.
-unsigned dayNumberOf(const std::string& stem);
 
 // A position that maps and scorers take: latitude not 0 (the instrument's
 // mark for no fix), both finite and within ±90 and ±180 degrees.
@@ -133,15 +108,20 @@ struct GpxFormat {
 };
 
 // The flight's page: its figures, the barogram and the engine charts on one
-// time axis with a cursor, and the track drawn to scale (page.cpp).
+// time axis with a cursor, and the track drawn to scale (page.cpp). The
+// drawing is made for the flight before its first point is taken.
+struct Drawing;
 struct PageFormat {
     const FlightFile& target;
-    struct Drawing* drawing = nullptr;
+    std::unique_ptr<Drawing> drawing;
+    explicit PageFormat(const FlightFile& t);
+    PageFormat(const PageFormat&) = delete;
+    PageFormat& operator=(const PageFormat&) = delete;
+    ~PageFormat();
     bool begin(ExportFile& file, uint32_t firstTime);
     void row(ExportFile& file, const FlightPoint& p);
     bool finish(ExportFile& file, uint32_t start, uint32_t stop);
-    void tail(ExportFile& file);
-    ~PageFormat();
+    static void tail(ExportFile&) {}
 };
 
 struct TimedKmlFormat {
@@ -151,3 +131,39 @@ struct TimedKmlFormat {
     static bool finish(ExportFile& file, uint32_t start, uint32_t stop);
     static void tail(ExportFile& file);
 };
+
+// The formats kxconvert writes, one entry each in `formatTable`; everything
+// that names a format (the command line, the default set, the names a
+// flight's files take, the logbook's Files column, the index's links) reads
+// it there. To add a format:
+//   1. write its struct above (begin, row, finish, tail, as exportFlight in
+//      exportfile.h calls them) in a file of its own, as kmltrack.cpp;
+//   2. add its entry to `formatTable` in formats.cpp: name, ending, whether
+//      it needs a usable position, whether it is written by default, whether
+//      the index links it, and writeFlightFile<ItsFormat>;
+//   3. say what it holds in the help text (options.cpp), the manual page and
+//      the README, and read it back in tests/check_converter.py with the
+//      program pilots open it with.
+// The Files column lists the names of the formats written, so a name once
+// given is a format of the logbook: never change one.
+using FormatWriter = bool (*)(uint32_t start, uint32_t stop, FlightFile& target, const std::string& finalPath);
+struct FormatInfo {
+    const char* name;       // on the command line and in the logbook's Files column
+    const char* ending;     // of the flight's file: its name and this
+    bool needsPosition;     // a flight without a usable position gets no such file
+    bool byDefault;         // written when -f does not say otherwise
+    bool linkedFromIndex;   // in the index's Files column (the page is linked by the flight's name)
+    FormatWriter write;     // the file of the flight from offset `start` to `stop`, through a temporary name
+};
+extern const FormatInfo formatTable[];
+extern const std::size_t formatCount;
+// A set of formats, a bit per entry of the table.
+using FormatSet = uint32_t;
+constexpr FormatSet formatBit(std::size_t k) { return FormatSet{1} << k; }
+FormatSet defaultFormats();
+// The formats named in `list`, separated by `separator` ("igc,gpx" on the
+// command line, "igc gpx" in the Files column); false when a name is not a
+// format's, the others are still taken.
+bool parseFormats(std::string_view list, char separator, FormatSet& formats);
+// The names of `formats` in the table's order, separated by `separator`.
+std::string formatNames(FormatSet formats, const char* separator);

@@ -22,68 +22,59 @@ struct Conversion {
     bool failed = false;
 };
 
-// Writes the file through a temporary name: only a whole file takes its final name.
-template <typename Format>
-bool writeFlightFile(const Flight& f, FlightFile& target, const std::string& finalPath)
-{
-    target.path = finalPath + ".part";
-    Format format{target};
-    const bool ok = exportFlight(f.start, f.stop, format) == 1 && platform::replaceFile(target.path.c_str(), finalPath.c_str());
-    if (!ok) {
-        std::remove(target.path.c_str());
-        fprintf(stderr, "kxconvert: %s was not written.\n", finalPath.c_str());
-    }
-    return ok;
-}
-
-using Writer = bool (*)(const Flight&, FlightFile&, const std::string&);
-struct FormatWriter {
-    const char* name;  // as the command line and the logbook's Files column call it
-    Writer write;
+// What a flight of the log is to the library, and what that asks to write.
+struct Decision {
+    Fate fate = Fate::New;
+    std::string stem;
+    FormatSet write = 0;  // the formats to write
+    std::string said;     // its fate, as the flight's line says it
 };
-constexpr FormatWriter formats[] = {{"igc", writeFlightFile<IgcFormat>},
-                                    {"gpx", writeFlightFile<GpxFormat>},
-                                    {"kml", writeFlightFile<TimedKmlFormat>},
-                                    {"html", writeFlightFile<PageFormat>}};
 
-bool listed(const std::string& files, const char* name)
+Decision decide(const LogFlight& lf, Conversion& run)
 {
-    return (" " + files + " ").find(std::string(" ") + name + " ") != std::string::npos;
+    const FlightFigures& f = lf.figures;
+    Library& library = run.library;
+    const FormatSet wanted = run.options.formats;
+    const auto known = library.book.rows.find(f.firstTime);
+    if (known == library.book.rows.end())
+        return {Fate::New, newStem(library, f.firstTime), wanted, "new"};
+    const LogbookRow& old = known->second;
+    const std::string copy = " copy (" + std::to_string(old.points) + " points)";
+    if (f.points > old.points)
+        return {Fate::Replaced, old.stem, wanted | old.files, "replaced the shorter" + copy};
+    if (f.points < old.points)
+        return {Fate::KeptLonger, old.stem, 0, "kept the longer" + copy};
+    // Formats asked for that the library lacks are written; nothing is written over.
+    return {Fate::Unchanged, old.stem, wanted & ~old.files, "unchanged"};
 }
 
-bool wanted(const Options& o, const char* name) { return o.formats.count(name) > 0; }
-
-// Writes the flight's files of the formats that `write` picks (no track
-// without a position: only the page); the formats written, as the Files
-// column lists them, and their endings for the flight's line.
-template <typename Pick>
-std::string writeFiles(const LogFlight& lf, const std::string& stem, unsigned dayNumber, Conversion& run,
-                       std::string& endings, Pick write)
+// Writes the flight's files of the formats in `write`, but no track without
+// a position; the formats written.
+FormatSet writeFiles(const LogFlight& lf, const std::string& stem, FormatSet write, Conversion& run)
 {
     FlightFile target;
-    target.dayNumber = dayNumber;
-    target.title = flightTitle(utcOf(lf.figures.firstTime), dayNumber);
+    target.dayNumber = dayNumberOf(stem);
+    target.title = flightTitle(utcOf(lf.figures.firstTime), target.dayNumber);
     target.figures = &lf.figures;
     target.pilot = &run.options.pilot;
-    const LogbookRow row = logbookRow(lf.figures, stem, "", 0);
+    const LogbookRow row = logbookRow(lf.figures, stem, 0, 0);
     target.row = &row;
-    std::string files;
-    for (const FormatWriter& format : formats) {
-        if (!write(format.name) || (!lf.figures.hasPosition && format.name != std::string("html")))
+    FormatSet written = 0;
+    for (std::size_t k = 0; k < formatCount; ++k) {
+        const FormatInfo& format = formatTable[k];
+        if (!(write & formatBit(k)) || (format.needsPosition && !lf.figures.hasPosition))
             continue;
-        if (format.write(lf.flight, target, libraryPath(run.library, stem + "." + format.name))) {
-            files += (files.empty() ? "" : " ") + std::string(format.name);
-            endings += std::string(endings.empty() ? "" : " ") + "." + format.name;
-        } else {
+        if (format.write(lf.flight.start, lf.flight.stop, target, libraryPath(run.library, stem + format.ending)))
+            written |= formatBit(k);
+        else
             run.failed = true;
-        }
     }
-    return files;
+    return written;
 }
 
-// The row of a flight taken into the logbook, keeping what its other
-// columns (the pilot's own) held.
-void record(Conversion& run, const LogFlight& lf, const std::string& stem, const std::string& files)
+// Takes the flight's row into the logbook, keeping what its other columns
+// (the pilot's own) held.
+void record(Conversion& run, const LogFlight& lf, const std::string& stem, FormatSet files)
 {
     Logbook& book = run.library.book;
     LogbookRow row = logbookRow(lf.figures, stem, files, book.otherColumns.size());
@@ -93,57 +84,37 @@ void record(Conversion& run, const LogFlight& lf, const std::string& stem, const
     book.rows[row.start] = row;
 }
 
-// Decides what the flight is to the library, writes what that asks for,
-// and says it on the flight's line.
-Fate takeFlight(const LogFlight& lf, Conversion& run)
+void printFlightLine(const LogFlight& lf, const Decision& d, FormatSet written)
 {
     const FlightFigures& f = lf.figures;
-    Logbook& book = run.library.book;
-    const auto known = book.rows.find(f.firstTime);
-    Fate fate = Fate::New;
-    std::string stem, endings, said;
-    if (known == book.rows.end()) {
-        stem = newStem(run.library, f.firstTime);
-        record(run, lf, stem, writeFiles(lf, stem, dayNumberOf(stem), run, endings,
-                                         [&](const char* name) { return wanted(run.options, name); }));
-        said = "new";
-    } else {
-        const LogbookRow old = known->second;
-        stem = old.stem;
-        const std::string oldFiles(old.at(Column::Files));
-        if (f.points > old.points) {
-            fate = Fate::Replaced;
-            record(run, lf, stem, writeFiles(lf, stem, dayNumberOf(stem), run, endings, [&](const char* name) {
-                       return wanted(run.options, name) || listed(oldFiles, name);
-                   }));
-            said = "replaced the shorter copy (" + std::to_string(old.points) + " points)";
-        } else if (f.points == old.points) {
-            fate = Fate::Unchanged;
-            // Formats asked for that the library lacks are written; nothing is written over.
-            const std::string added = writeFiles(lf, stem, dayNumberOf(stem), run, endings, [&](const char* name) {
-                return wanted(run.options, name) && !listed(oldFiles, name);
-            });
-            if (!added.empty())
-                known->second.set(static_cast<std::size_t>(Column::Files), oldFiles + (oldFiles.empty() ? "" : " ") + added);
-            said = endings.empty() ? "unchanged" : "unchanged, added";
-        } else {
-            fate = Fate::KeptLonger;
-            said = "kept the longer copy (" + std::to_string(old.points) + " points)";
-        }
+    std::string endings;
+    for (std::size_t k = 0; k < formatCount; ++k)
+        if (written & formatBit(k))
+            endings += (endings.empty() ? "." : " .") + std::string(formatTable[k].name);
+    const std::string positions = f.hasPosition ? std::to_string(f.unusable) + " without a usable position"
+                                                : "none with a usable position";
+    printf("%u. %s UTC, %u points, %s%s: %s%s %s%s%s\n", lf.flight.number,
+           shaped(dateAndTime, utcOf(f.firstTime)).c_str(), f.points, positions.c_str(),
+           f.possiblyCut ? ", possibly cut" : "", d.said.c_str(),
+           d.fate == Fate::Unchanged && written ? ", added" : "", d.stem.c_str(), endings.c_str(),
+           f.hasPosition ? "" : " (in the logbook only: no track without a position)");
+}
+
+// Decides what the flight is to the library, writes what that asks for,
+// takes its row, and says it on the flight's line.
+Fate takeFlight(const LogFlight& lf, Conversion& run)
+{
+    const Decision d = decide(lf, run);
+    const FormatSet written = d.write ? writeFiles(lf, d.stem, d.write, run) : 0;
+    if (d.fate == Fate::New || d.fate == Fate::Replaced) {
+        record(run, lf, d.stem, written);
+    } else if (written) {
+        run.library.book.rows.at(lf.figures.firstTime).addFiles(written);
     }
-    if (!run.options.quiet) {
-        char when[32];
-        char* end = clockTime(isoDate(when, utcOf(f.firstTime)) + 1, utcOf(f.firstTime));
-        when[10] = ' ';
-        const std::string positions = f.hasPosition ? std::to_string(f.unusable) + " without a usable position"
-                                                    : "none with a usable position";
-        printf("%u. %s UTC, %u points, %s%s: %s %s%s%s%s\n", lf.flight.number, std::string(when, end).c_str(),
-               f.points, positions.c_str(), f.possiblyCut ? ", possibly cut" : "", said.c_str(), stem.c_str(),
-               endings.empty() ? "" : ".", endings.empty() ? "" : endings.c_str() + 1,
-               f.hasPosition ? "" : " (in the logbook only: no track without a position)");
-    }
+    if (!run.options.quiet)
+        printFlightLine(lf, d, written);
     fflush(stdout);
-    return fate;
+    return d.fate;
 }
 
 bool makeOutputFolder(const std::string& folder)

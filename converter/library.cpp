@@ -98,8 +98,8 @@ std::string newStem(Library& library, uint32_t start)
     const auto taken = [&](const std::string& stem) {
         if (library.stems.count(stem))
             return true;
-        for (const char* ending : {".igc", ".gpx", ".kml", ".html"})
-            if (platform::exists(libraryPath(library, stem + ending).c_str()))
+        for (std::size_t k = 0; k < formatCount; ++k)
+            if (platform::exists(libraryPath(library, stem + formatTable[k].ending).c_str()))
                 return true;
         return false;
     };

@@ -15,7 +15,7 @@
 
 // The command line.
 struct Options {
-    std::set<std::string> formats = {"igc", "gpx", "html"};  // of igc, gpx, kml, html
+    FormatSet formats = defaultFormats();
     bool quiet = false;
     std::string input = rawFileName;
     std::string output = ".";

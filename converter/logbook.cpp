@@ -30,20 +30,6 @@ std::string number(double value, int decimals)
     return text;
 }
 
-std::string utcText(uint32_t t)
-{
-    char text[24];
-    char* end = clockTime(isoDate(text, utcOf(t)) + 1, utcOf(t));
-    text[10] = ' ';
-    return std::string(text, end);
-}
-
-std::string isoText(uint32_t t)
-{
-    char text[24];
-    return std::string(text, isoDateTime(text, utcOf(t)));
-}
-
 // The number in `n` digits at `text[at]`, or -1.
 int digitsAt(std::string_view text, std::size_t at, std::size_t n)
 {
@@ -248,6 +234,7 @@ const char* rowOf(const Record& r, const Layout& l, std::size_t others, LogbookR
         return "no file name of the library where the logbook has it";
     if (!parseCount(row.at(Column::Points), row.points))
         return "no number of points where the logbook has it";
+    parseFormats(row.at(Column::Files), ' ', row.files);  // a later version's formats are passed over
     return nullptr;
 }
 
@@ -400,24 +387,24 @@ std::string logbookText(const Logbook& book)
     return text;
 }
 
-LogbookRow logbookRow(const FlightFigures& f, const std::string& stem, const std::string& files,
-                      std::size_t otherColumns)
+LogbookRow logbookRow(const FlightFigures& f, const std::string& stem, FormatSet files, std::size_t otherColumns)
 {
     LogbookRow row;
     row.start = f.firstTime;
     row.stem = stem;
     row.points = f.points;
+    row.files = files;
     const bool ran = f.engineSeconds > 0;
     const std::vector<std::string> fields = {
-        isoText(f.firstTime),
+        shaped(isoDateTime, utcOf(f.firstTime)),
         stem,
-        utcText(f.firstTime).substr(0, 10),
-        f.airborne ? utcText(f.takeoff) : "",
-        f.airborne ? utcText(f.landing) : "",
+        shaped(isoDate, utcOf(f.firstTime)),
+        f.airborne ? shaped(dateAndTime, utcOf(f.takeoff)) : "",
+        f.airborne ? shaped(dateAndTime, utcOf(f.landing)) : "",
         f.airborne ? localWithOffset(f.takeoff) : "",
         f.airborne ? localWithOffset(f.landing) : "",
         duration(f.flightSeconds()),
-        isoText(f.lastTime),
+        shaped(isoDateTime, utcOf(f.lastTime)),
         duration(f.lastTime - f.firstTime),
         std::to_string(f.points),
         std::to_string(f.unusable),
@@ -442,7 +429,7 @@ LogbookRow logbookRow(const FlightFigures& f, const std::string& stem, const std
         number(f.distanceKm, 1),
         f.hasPosition ? std::to_string(f.maxSpeed) : "",
         f.possiblyCut ? "yes" : "",
-        files,
+        formatNames(files, " "),
     };
     std::vector<std::string> all = fields;
     all.resize(fields.size() + otherColumns);
@@ -472,6 +459,15 @@ std::vector<std::string> LogbookRow::fields() const
     for (std::size_t k = 0; k < size(); ++k)
         out.emplace_back(field(k));
     return out;
+}
+
+void LogbookRow::addFiles(FormatSet more)
+{
+    const std::string added = formatNames(more & ~files, " ");
+    const std::string_view listed = at(Column::Files);
+    if (!added.empty())
+        set(static_cast<std::size_t>(Column::Files), std::string(listed) + (listed.empty() ? "" : " ") + added);
+    files |= more;
 }
 
 void LogbookRow::set(std::size_t k, std::string_view value)

@@ -41,6 +41,7 @@ struct LogbookRow {
     uint32_t start = 0;  // the flight's identity: the log time of its first point
     std::string stem;    // the name of its files
     uint32_t points = 0;
+    FormatSet files = 0; // the formats its Files column lists
     // Its columns, this version's first, then the others the file had. A
     // library of years holds thousands of rows, so they are kept in one text each.
     std::size_t size() const { return ends_.size(); }
@@ -54,6 +55,8 @@ struct LogbookRow {
     void assign(const std::vector<std::string_view>& fields);
     std::vector<std::string> fields() const;
     void set(std::size_t k, std::string_view value);
+    // Lists `more` formats in its Files column too, after those it lists.
+    void addFiles(FormatSet more);
 
 private:
     std::string text_;
@@ -66,9 +69,8 @@ struct Logbook {
     std::string unreadable;                 // lines that could not be read, as they stood
 };
 
-// The row of a flight from its figures; `files` lists the formats written ("igc gpx").
-LogbookRow logbookRow(const FlightFigures& f, const std::string& stem, const std::string& files,
-                      std::size_t otherColumns);
+// The row of a flight from its figures; `files` are the formats written.
+LogbookRow logbookRow(const FlightFigures& f, const std::string& stem, FormatSet files, std::size_t otherColumns);
 // Reads the text of a logbook into `book`; every line that cannot be read
 // is named on standard error (as a line of `name`) and kept in `book.unreadable`.
 void readLogbook(const std::string& text, const std::string& name, Logbook& book);

@@ -12,7 +12,7 @@
 
 namespace {
 
-constexpr const char* helpText =
+constexpr const char* helpHead =
     "Usage: kxconvert [OPTIONS] [RAW.DAT]\n"
     "Keeps a flight library: writes every flight of a KX+ log (default: raw.dat in\n"
     "the working folder) as IGC for flight-log and scoring sites, GPX for maps and\n"
@@ -22,9 +22,8 @@ constexpr const char* helpText =
     "folder: a flight keeps its name, and no flight replaces another.\n"
     "Files are named YYYY-MM-DD-XXX-KXP-NN after the flight's UTC date and its number\n"
     "of that day; their times are UTC.\n"
-    "\n"
-    "  -f, --format LIST      formats to write, comma-separated: igc, gpx, kml,\n"
-    "                         html (default igc,gpx,html)\n"
+    "\n";
+constexpr const char* helpTail =
     "  -o, --output DIR       the library's folder (default: the working folder;\n"
     "                         made when missing)\n"
     "      --pilot NAME       for the IGC header; also --aircraft TYPE,\n"
@@ -44,20 +43,21 @@ int usageError(const char* what, const char* value)
     return badUsage;
 }
 
-// "igc,gpx,kml,html" in any order and number; false for anything else.
-bool parseFormats(const char* list, Options& o)
+// The help, its format line made from the table, wrapped as the other lines.
+std::string helpText()
 {
-    o.formats.clear();
-    std::string rest = list;
-    do {
-        const size_t comma = rest.find(',');
-        const std::string word = rest.substr(0, comma);
-        if (word != "igc" && word != "gpx" && word != "kml" && word != "html")
-            return false;
-        o.formats.insert(word);
-        rest = comma == std::string::npos ? "" : rest.substr(comma + 1);
-    } while (!rest.empty());
-    return true;
+    std::string line = "  -f, --format LIST      formats to write, comma-separated:", text;
+    std::string words = formatNames(~FormatSet{0}, ", ") + " (default " + formatNames(defaultFormats(), ",") + ")";
+    for (std::size_t at = 0; at < words.size();) {
+        const std::size_t end = std::min(words.find(' ', at), words.size());
+        if (line.size() + 1 + (end - at) > 76) {
+            text += line + "\n";
+            line = std::string(24, ' ');
+        }
+        line += " " + words.substr(at, end - at);
+        at = end + 1;
+    }
+    return helpHead + text + line + "\n" + helpTail;
 }
 
 // A pilot's detail as an IGC header carries it: one line of printable text.
@@ -78,7 +78,8 @@ enum LongOnly { PilotOption = 256, AircraftOption, RegistrationOption, Competiti
 
 int parseOptions(int argc, char** argv, Options& o)
 {
-    if (const int status = answerHelpOrVersion(argc, argv, "kxconvert", KX_PACKAGE_VERSION, helpText); status >= 0)
+    if (const int status = answerHelpOrVersion(argc, argv, "kxconvert", KX_PACKAGE_VERSION, helpText().c_str());
+        status >= 0)
         return status;
     static const option longOptions[] = {{"format", required_argument, nullptr, 'f'},
                                          {"output", required_argument, nullptr, 'o'},
@@ -91,8 +92,8 @@ int parseOptions(int argc, char** argv, Options& o)
     optind = 0;  // each run reads its own command line from the start
     opterr = 0;
     for (int c; (c = getopt_long(argc, argv, "f:o:q", longOptions, nullptr)) != -1;) {
-        if (c == 'f' && !parseFormats(optarg, o))
-            return usageError("unknown format list (igc, gpx, kml, html): ", optarg);
+        if (c == 'f' && (o.formats = 0, !parseFormats(optarg, ',', o.formats)))
+            return usageError(("unknown format list (" + formatNames(~FormatSet{0}, ", ") + "): ").c_str(), optarg);
         if (c == 'o')
             o.output = optarg;
         if (c == 'q')

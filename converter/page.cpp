@@ -1,10 +1,11 @@
 // One flight as a page that opens offline by a double-click: its figures
 // from the logbook, the barogram and the engine charts stacked on one UTC
 // time axis with a cursor across all of them, and the track drawn to scale.
-// Everything is inline (SVG, CSS and a small script for the cursor); nothing
-// comes from the network. Every series is reduced to the chart's pixel
-// columns keeping each column's first, lowest, highest and last value, so a
-// 9-hour flight loses no peak and the page stays small.
+// The page is the template converter/page/flight.html with its style and
+// script inline; this file fills its places: the charts and the track as
+// SVG, and the records the cursor shows as JSON. Every series is reduced to
+// the chart's pixel columns keeping each column's first, lowest, highest and
+// last value, so a 9-hour flight loses no peak and the page stays small.
 #include <algorithm>
 #include <cmath>
 #include <string>
@@ -12,59 +13,85 @@
 
 #include "converter.h"
 #include "logbook.h"
+#include "pagefiles.h"
 #include "pagetext.h"
 #include "textformat.h"
 
 namespace {
 
+using page::Attribute;
+using page::element;
 using page::escaped;
 using page::tenths;
 
-constexpr int plotLeft = 64, plotWidth = 800, chartWidth = 880;
-constexpr int columns = plotWidth;
-constexpr double trackWidth = 600, trackHeight = 400;
+constexpr int plotLeft = 64, plotWidth = 800, plotTop = 10, chartWidth = 880;
+constexpr int columns = plotWidth;  // one pixel column a unit of the plot's width
+// The track's box: the track inside its inset, the scale bar in its foot.
+constexpr int trackWidth = 600, trackHeight = 400, trackInset = 20, trackFoot = 40;
 constexpr double kmPerDegree = 6371.0 * 3.14159265358979323846 / 180.0;
 
-// The quantities charted, each from a decoded point; `missing` where it has none.
-enum Quantity { Baro, Gps, Rpm, T1, T2, Fuel, Oat, Climb, Quantities };
-struct QuantityInfo {
-    const char* name;   // in the page and its data
-    const char* label;  // in the legend and the read-out
-    const char* colour;
-};
-constexpr QuantityInfo quantities[Quantities] = {
-    {"baro", "Pressure altitude", "#1f5fa8"}, {"gps", "GPS altitude", "#b2461f"},
-    {"rpm", "Engine speed", "#2c7a2c"},       {"t1", "T1", "#b5272d"},
-    {"t2", "T2", "#7a3fa0"},                  {"fuel", "Fuel", "#8a6a00"},
-    {"oat", "Outside air", "#1d7f86"},        {"climb", "Climb rate", "#3b3b3b"}};
-
-struct Chart {
+// The charts, stacked in this order on one time axis.
+enum ChartId { Barogram, EngineSpeed, EngineTemperatures, FuelLevel, OutsideAir, ClimbRate, NoChart = -1 };
+struct ChartInfo {
     const char* title;
     const char* unit;
-    std::vector<Quantity> series;
     int height;
 };
-const Chart charts[] = {{"Barogram", "m", {Baro, Gps}, 200},
-                        {"Engine speed", "rpm", {Rpm}, 140},
-                        {"Engine temperatures", "\xC2\xB0" "C", {T1, T2}, 140},
-                        {"Fuel", "%", {Fuel}, 120},
-                        {"Outside air temperature", "\xC2\xB0" "C", {Oat}, 120},
-                        {"Climb rate", "m/s", {Climb}, 140}};
+constexpr ChartInfo charts[] = {{"Barogram", "m", 200},
+                                {"Engine speed", "rpm", 140},
+                                {"Engine temperatures", "\xC2\xB0" "C", 140},
+                                {"Fuel", "%", 120},
+                                {"Outside air temperature", "\xC2\xB0" "C", 120},
+                                {"Climb rate", "m/s", 140}};
+constexpr int chartCount = sizeof charts / sizeof charts[0];
 
-bool valueOf(const MMdata& d, Quantity q, double& v)
-{
-    switch (q) {
-    case Baro: v = d.Altitude; return true;
-    case Gps: v = d.AltitudeGPS; return usablePosition(d);
-    case Rpm: v = d.RPM; return true;
-    case T1: v = d.T1; return true;
-    case T2: v = d.T2; return true;
-    case Fuel: v = d.Fuel; return true;
-    case Oat: v = d.Tz; return true;
-    case Climb: v = d.Vario2 / 10.0; return true;
-    default: return false;
-    }
-}
+// How the page's data writes a quantity's values.
+enum class Json { Integer, Tenths, Degrees };
+
+// The quantities of a record that the page shows, one entry each: the chart
+// it is drawn on, its column in the page's data, and the read-out cell that
+// shows it at the cursor (quantities sharing a cell are shown together,
+// separated by commas). The script takes the columns and cells from the data.
+struct QuantityInfo {
+    const char* key;        // its column in the page's data
+    const char* label;      // in the chart's legend and description
+    const char* colour;     // of its line
+    ChartId chart;
+    const char* cell;       // its read-out cell
+    const char* cellLabel;  // the cell's heading (the first quantity of a cell names it)
+    int fixed;              // decimals the read-out shows; -1: as the number is
+    bool needsFix;          // only at a usable position
+    Json json;
+    double (*value)(const MMdata&);
+};
+constexpr QuantityInfo quantities[] = {
+    {"baro", "Pressure altitude", "#1f5fa8", Barogram, "baro", "Pressure altitude [m]", -1, false, Json::Integer,
+     [](const MMdata& d) -> double { return d.Altitude; }},
+    {"gps", "GPS altitude", "#b2461f", Barogram, "gps", "GPS altitude [m]", -1, true, Json::Integer,
+     [](const MMdata& d) -> double { return d.AltitudeGPS; }},
+    {"rpm", "Engine speed", "#2c7a2c", EngineSpeed, "rpm", "Engine speed [rpm]", -1, false, Json::Integer,
+     [](const MMdata& d) -> double { return d.RPM; }},
+    {"t1", "T1", "#b5272d", EngineTemperatures, "t1", "T1 [\xC2\xB0" "C]", -1, false, Json::Integer,
+     [](const MMdata& d) -> double { return d.T1; }},
+    {"t2", "T2", "#7a3fa0", EngineTemperatures, "t2", "T2 [\xC2\xB0" "C]", -1, false, Json::Integer,
+     [](const MMdata& d) -> double { return d.T2; }},
+    {"fuel", "Fuel", "#8a6a00", FuelLevel, "fuel", "Fuel [%]", -1, false, Json::Integer,
+     [](const MMdata& d) -> double { return d.Fuel; }},
+    {"oat", "Outside air", "#1d7f86", OutsideAir, "oat", "Outside air [\xC2\xB0" "C]", -1, false, Json::Integer,
+     [](const MMdata& d) -> double { return d.Tz; }},
+    {"climb", "Climb rate", "#3b3b3b", ClimbRate, "climb", "Climb rate [m/s]", -1, false, Json::Tenths,
+     [](const MMdata& d) { return d.Vario2 / 10.0; }},
+    {"speed", "Ground speed", "#555555", NoChart, "speed", "Ground speed [km/h]", -1, true, Json::Integer,
+     [](const MMdata& d) -> double { return d.speed; }},
+    {"lat", "Latitude", "#555555", NoChart, "position", "Position", 6, true, Json::Degrees,
+     [](const MMdata& d) -> double { return d.lat; }},
+    {"lon", "Longitude", "#555555", NoChart, "position", "Position", 6, true, Json::Degrees,
+     [](const MMdata& d) -> double { return d.lon; }},
+};
+constexpr int quantityCount = sizeof quantities / sizeof quantities[0];
+// The read-out's cells of the time, before those of the quantities.
+constexpr std::pair<const char*, const char*> timeCells[] = {{"utc", "Time (UTC)"}, {"local", "Local time"}};
+constexpr std::size_t readoutColumns = 4;  // cells a row of the read-out, so that it fits a narrow window
 
 struct Kept {
     uint32_t t;
@@ -79,8 +106,8 @@ struct Reduced {
     double low = 1e300, high = -1e300;
     uint32_t first = 0, last = 0;
     bool any = false;
-    int column = -1;
-    Kept in[4]{};  // first, lowest, highest, last of the column going on
+    int column = -1;  // the column going on; -1 before the first value and after a flush
+    Kept in[4]{};     // first, lowest, highest, last of the column going on
     bool gap = true;
     void flush()
     {
@@ -125,30 +152,56 @@ struct TrackPoint {
     bool move;
 };
 
+// How the track is drawn: a local projection around the flight's mean
+// latitude, north up, scaled to fit the box and centred in it.
+struct Projection {
+    double kmPerLonDegree = kmPerDegree;
+    double spanE = 0, spanN = 0;  // km of the extent
+    double scale = 1;             // px per km
+    double left = trackInset, bottom = trackHeight - trackFoot;  // the extent's south-west corner in the box
+    double thinKm = 0;            // points closer than this to the last one drawn are left out
+};
+
+Projection projectionOf(const FlightFigures& f)
+{
+    Projection p;
+    p.kmPerLonDegree = kmPerDegree * std::cos(f.meanLat * 3.14159265358979323846 / 180.0);
+    const double width = trackWidth - 2 * trackInset, height = trackHeight - trackInset - trackFoot;  // px
+    p.spanE = std::max((f.north_east.lon - f.south_west.lon) * p.kmPerLonDegree, 0.05);
+    p.spanN = std::max((f.north_east.lat - f.south_west.lat) * kmPerDegree, 0.05);
+    p.scale = std::min(width / p.spanE, height / p.spanN);
+    p.left = trackInset + (width - p.spanE * p.scale) / 2;
+    p.bottom = trackHeight - trackFoot - (height - p.spanN * p.scale) / 2;
+    p.thinKm = std::max((f.north_east.lat - f.south_west.lat) * kmPerDegree,
+                        (f.north_east.lon - f.south_west.lon) * p.kmPerLonDegree) / 2000;
+    return p;
+}
+
 }  // namespace
 
+// What the page gathers from the flight's points before it is written.
 struct Drawing {
-    uint32_t t0 = 0, t1 = 1;
-    Reduced series[Quantities];
+    const FlightFigures& figures;
+    const Projection projection;
+    uint32_t t0, t1;
+    std::vector<Reduced> series = std::vector<Reduced>(quantityCount);
     std::vector<Shown> shown;
     int lastShownColumn = -1;
     std::vector<TrackPoint> track;
     bool trackGap = true;
-    double kmPerLonDegree = kmPerDegree;
-    double trackScale = 1;  // px per km
-    double trackLeft = 20, trackBottom = 360;
-    double thinKm = 0;
-    MMdata lastPoint{};
-    uint32_t lastTime = 0;
+    Shown lastPoint{};
+    Drawing(const FlightFigures& f, uint32_t firstTime)
+        : figures(f), projection(projectionOf(f)), t0(firstTime), t1(std::max(f.lastTime, firstTime + 1))
+    {
+    }
     int column(uint32_t t) const
     {
         return std::min(columns - 1, static_cast<int>(static_cast<uint64_t>(t - t0) * columns / (t1 - t0 + 1)));
     }
+    double x(uint32_t t) const { return plotLeft + static_cast<double>(t - t0) * plotWidth / (t1 - t0); }
 };
 
 namespace {
-
-double xOf(const Drawing& d, uint32_t t) { return plotLeft + static_cast<double>(t - d.t0) * plotWidth / (d.t1 - d.t0); }
 
 // A step of 1, 2 or 5 times a power of ten that cuts `range` into about four.
 double niceStep(double range)
@@ -161,14 +214,13 @@ double niceStep(double range)
     return 10 * power;
 }
 
-std::string clock(uint32_t t)
-{
-    char text[16];
-    return std::string(text, clockTime(text, utcOf(t)) - 3);  // HH:MM
-}
+std::string clock(uint32_t t) { return shaped(hourMinute, utcOf(t)); }
+
+std::string px(double v) { return tenths(v); }
+std::string px(int v) { return std::to_string(v); }
 
 // The time axis under a chart: a line per step, labelled HH:MM (UTC).
-std::string timeAxis(const Drawing& d, int top, int height)
+std::string timeAxis(const Drawing& d, int height)
 {
     static const uint32_t steps[] = {60, 120, 300, 600, 900, 1800, 3600, 7200, 10800, 21600};
     const uint32_t span = d.t1 - d.t0;
@@ -180,26 +232,27 @@ std::string timeAxis(const Drawing& d, int top, int height)
         }
     std::string out;
     for (uint64_t t = (d.t0 + step - 1) / step * step; t <= d.t1; t += step) {
-        const std::string x = tenths(xOf(d, static_cast<uint32_t>(t)));
-        out += "<line class=\"grid\" x1=\"" + x + "\" x2=\"" + x + "\" y1=\"" + std::to_string(top) + "\" y2=\"" +
-               std::to_string(top + height) + "\"/><text class=\"tick\" x=\"" + x + "\" y=\"" +
-               std::to_string(top + height + 14) + "\" text-anchor=\"middle\">" + clock(static_cast<uint32_t>(t)) +
-               "</text>";
+        const std::string x = px(d.x(static_cast<uint32_t>(t)));
+        out += element("line", {{"class", "grid"}, {"x1", x}, {"x2", x}, {"y1", std::to_string(plotTop)},
+                                {"y2", std::to_string(plotTop + height)}}, "/>") +
+               element("text", {{"class", "tick"}, {"x", x}, {"y", std::to_string(plotTop + height + 14)},
+                                {"text-anchor", "middle"}}) +
+               clock(static_cast<uint32_t>(t)) + "</text>";
     }
     return out;
 }
 
 struct Scale {
-    double low, high;
-    int top, height;
-    double y(double v) const { return top + height - (v - low) / (high - low) * height; }
+    double low, high, step;
+    int height;
+    double y(double v) const { return plotTop + height - (v - low) / (high - low) * height; }
 };
 
-Scale scaleFor(const Chart& c, const Drawing& d, int top)
+Scale scaleFor(int chart, const Drawing& d)
 {
     double low = 1e300, high = -1e300;
-    for (const Quantity q : c.series)
-        if (d.series[q].any) {
+    for (int q = 0; q < quantityCount; ++q)
+        if (quantities[q].chart == chart && d.series[q].any) {
             low = std::min(low, d.series[q].low);
             high = std::max(high, d.series[q].high);
         }
@@ -208,26 +261,29 @@ Scale scaleFor(const Chart& c, const Drawing& d, int top)
     if (high - low < 1e-9)
         low -= 1, high += 1;
     const double step = niceStep(high - low);
-    return {std::floor(low / step) * step, std::ceil(high / step) * step, top, c.height - 40};
+    return {std::floor(low / step) * step, std::ceil(high / step) * step, step, charts[chart].height - 40};
 }
 
+// The value axis: a line and a label per step, each label told apart from
+// its neighbours by as many decimals as the step has.
 std::string valueAxis(const Scale& s, const char* unit)
 {
-    const double step = niceStep(s.high - s.low);
+    const int digits = page::decimalsOf(s.step);
     std::string out;
-    for (double v = s.low; v <= s.high + step / 2; v += step) {
-        const std::string y = tenths(s.y(v));
-        char label[32];
-        std::snprintf(label, sizeof label, step < 1 ? "%.1f" : "%.0f", std::fabs(v) < step / 2 ? 0.0 : v);
-        out += "<line class=\"grid\" x1=\"" + std::to_string(plotLeft) + "\" x2=\"" +
-               std::to_string(plotLeft + plotWidth) + "\" y1=\"" + y + "\" y2=\"" + y + "\"/><text class=\"tick\" x=\"" +
-               std::to_string(plotLeft - 6) + "\" y=\"" + tenths(s.y(v) + 4) + "\" text-anchor=\"end\">" + label +
-               "</text>";
+    for (int k = 0; s.low + k * s.step <= s.high + s.step / 2; ++k) {
+        const double v = s.low + k * s.step;
+        const std::string y = px(s.y(v));
+        out += element("line", {{"class", "grid"}, {"x1", std::to_string(plotLeft)},
+                                {"x2", std::to_string(plotLeft + plotWidth)}, {"y1", y}, {"y2", y}}, "/>") +
+               element("text", {{"class", "tick"}, {"x", std::to_string(plotLeft - 6)}, {"y", px(s.y(v) + 4)},
+                                {"text-anchor", "end"}}) +
+               page::decimals(std::fabs(v) < s.step / 2 ? 0.0 : v, digits) + "</text>";
     }
-    return out + "<text class=\"unit\" x=\"8\" y=\"" + std::to_string(s.top + 10) + "\">" + unit + "</text>";
+    return out + element("text", {{"class", "unit"}, {"x", "8"}, {"y", std::to_string(plotTop + 10)}}) + unit +
+           "</text>";
 }
 
-std::string seriesPath(const Drawing& d, Quantity q, const Scale& s)
+std::string seriesPath(const Drawing& d, int q, const Scale& s)
 {
     const Reduced& r = d.series[q];
     if (!r.any)
@@ -235,160 +291,204 @@ std::string seriesPath(const Drawing& d, Quantity q, const Scale& s)
     std::string path;
     for (std::size_t i = 0; i < r.kept.size(); ++i) {
         path += (i == 0 || r.kept[i].move) ? "M" : "L";
-        path += tenths(xOf(d, r.kept[i].t)) + " " + tenths(s.y(r.kept[i].v));
+        path += px(d.x(r.kept[i].t)) + " " + px(s.y(r.kept[i].v));
     }
-    return "<path class=\"series\" data-series=\"" + std::string(quantities[q].name) + "\" data-first=\"" +
-           std::to_string(r.first) + "\" data-last=\"" + std::to_string(r.last) + "\" stroke=\"" +
-           quantities[q].colour + "\" d=\"" + path + "\"/>";
+    return element("path", {{"class", "series"}, {"data-series", quantities[q].key},
+                            {"data-first", std::to_string(r.first)}, {"data-last", std::to_string(r.last)},
+                            {"stroke", quantities[q].colour}, {"d", path}}, "/>");
 }
 
-std::string description(const Chart& c, const Drawing& d)
+std::string description(int chart, const Drawing& d)
 {
-    std::string text = c.title + std::string(" against UTC time, ") + clock(d.t0) + " to " + clock(d.t1) + ": ";
-    for (const Quantity q : c.series) {
+    std::string text = charts[chart].title + std::string(" against UTC time, ") + clock(d.t0) + " to " + clock(d.t1) +
+                       ": ";
+    for (int q = 0; q < quantityCount; ++q) {
+        if (quantities[q].chart != chart)
+            continue;
         const Reduced& r = d.series[q];
-        text += std::string(quantities[q].label) + (r.any ? " from " + tenths(r.low) + " to " + tenths(r.high) + " " +
-                                                            c.unit
-                                                      : " not recorded") + "; ";
+        text += std::string(quantities[q].label) +
+                (r.any ? " from " + tenths(r.low) + " to " + tenths(r.high) + " " + charts[chart].unit : " not recorded") +
+                "; ";
     }
     return escaped(text.substr(0, text.size() - 2) + ".");
 }
 
 // Takeoff and landing as dashed lines on the barogram.
-std::string events(const Drawing& d, const FlightFigures& f, int top, int height)
+std::string events(const Drawing& d, int height)
 {
+    const FlightFigures& f = d.figures;
     if (!f.airborne)
         return "";
     std::string out;
     for (const auto& [t, label] : {std::pair{f.takeoff, "takeoff"}, std::pair{f.landing, "landing"}}) {
         const bool after = t == f.takeoff;  // the label on the side of the flight
-        const std::string x = tenths(xOf(d, t));
-        out += "<line class=\"event\" x1=\"" + x + "\" x2=\"" + x + "\" y1=\"" + std::to_string(top) + "\" y2=\"" +
-               std::to_string(top + height) + "\"/><text class=\"event-label\" x=\"" +
-               tenths(xOf(d, t) + (after ? 3 : -3)) + "\" y=\"" + std::to_string(top + 12) + "\" text-anchor=\"" +
-               (after ? "start" : "end") + "\">" + label + "</text>";
+        const std::string x = px(d.x(t));
+        out += element("line", {{"class", "event"}, {"x1", x}, {"x2", x}, {"y1", std::to_string(plotTop)},
+                                {"y2", std::to_string(plotTop + height)}}, "/>") +
+               element("text", {{"class", "event-label"}, {"x", px(d.x(t) + (after ? 3 : -3))},
+                                {"y", std::to_string(plotTop + 12)}, {"text-anchor", after ? "start" : "end"}}) +
+               label + "</text>";
     }
     return out;
 }
 
-std::string chartSvg(const Chart& c, const Drawing& d, const FlightFigures& f, int index)
+std::string chartSvg(int chart, const Drawing& d)
 {
-    const Scale s = scaleFor(c, d, 10);
-    const std::string id = "chart" + std::to_string(index);
-    std::string out = "<figure><svg class=\"chart\" id=\"" + id + "\" viewBox=\"0 0 " + std::to_string(chartWidth) +
-                      " " + std::to_string(c.height) + "\" role=\"img\" aria-labelledby=\"" + id + "-t " + id +
-                      "-d\"><title id=\"" + id + "-t\">" + c.title + "</title><desc id=\"" + id + "-d\">" +
-                      description(c, d) + "</desc><rect class=\"plot\" x=\"" + std::to_string(plotLeft) +
-                      "\" y=\"10\" width=\"" + std::to_string(plotWidth) + "\" height=\"" + std::to_string(s.height) +
-                      "\"/>" + valueAxis(s, c.unit) + timeAxis(d, 10, s.height) +
-                      (index == 0 ? events(d, f, 10, s.height) : "");
-    for (const Quantity q : c.series)
-        out += seriesPath(d, q, s);
-    out += "<line class=\"cursor\" x1=\"0\" x2=\"0\" y1=\"10\" y2=\"" + std::to_string(10 + s.height) + "\"/></svg>";
-    out += "<figcaption>" + std::string(c.title);
-    for (const Quantity q : c.series)
-        out += " <span class=\"key\" style=\"border-color:" + std::string(quantities[q].colour) + "\">" +
-               quantities[q].label + "</span>";
+    const ChartInfo& c = charts[chart];
+    const Scale s = scaleFor(chart, d);
+    const std::string id = "chart" + std::to_string(chart);
+    std::string out = "<figure>" +
+                      element("svg", {{"class", "chart"}, {"id", id},
+                                      {"viewBox", "0 0 " + std::to_string(chartWidth) + " " + std::to_string(c.height)},
+                                      {"role", "img"}, {"aria-labelledby", id + "-t " + id + "-d"}}) +
+                      element("title", {{"id", id + "-t"}}) + c.title + "</title>" +
+                      element("desc", {{"id", id + "-d"}}) + description(chart, d) + "</desc>" +
+                      element("rect", {{"class", "plot"}, {"x", std::to_string(plotLeft)}, {"y", std::to_string(plotTop)},
+                                       {"width", std::to_string(plotWidth)}, {"height", std::to_string(s.height)}}, "/>") +
+                      valueAxis(s, c.unit) + timeAxis(d, s.height) + (chart == Barogram ? events(d, s.height) : "");
+    for (int q = 0; q < quantityCount; ++q)
+        if (quantities[q].chart == chart)
+            out += seriesPath(d, q, s);
+    out += element("line", {{"class", "cursor"}, {"x1", "0"}, {"x2", "0"}, {"y1", std::to_string(plotTop)},
+                            {"y2", std::to_string(plotTop + s.height)}}, "/>") + "</svg><figcaption>" + c.title;
+    for (int q = 0; q < quantityCount; ++q)
+        if (quantities[q].chart == chart)
+            out += " " + element("span", {{"class", "key"}, {"style", std::string("border-color:") + quantities[q].colour}}) +
+                   quantities[q].label + "</span>";
     return out + " (" + c.unit + ", time in UTC)</figcaption></figure>\n";
 }
 
-}  // namespace
-
-namespace {
-
-// The track to scale: a local projection around the flight's mean latitude,
-// north up, takeoff and landing marked, a scale bar; no line across a gap.
-std::string trackSvg(Drawing& d, const FlightFigures& f)
+// The track to scale, north up, takeoff and landing marked, a scale bar; no
+// line across a gap.
+std::string trackSvg(const Drawing& d)
 {
-    std::string out = "<section aria-labelledby=\"track-h\"><h2 id=\"track-h\">Track</h2>\n";
+    const FlightFigures& f = d.figures;
     if (d.track.empty())
-        return out + "<p>No usable position was recorded in this flight: there is no track to draw.</p></section>\n";
-    const double spanE = std::max((f.north_east.lon - f.south_west.lon) * d.kmPerLonDegree, 0.05);
-    const double spanN = std::max((f.north_east.lat - f.south_west.lat) * kmPerDegree, 0.05);
-    d.trackScale = std::min((trackWidth - 40) / spanE, (trackHeight - 60) / spanN);  // px per km
-    // The track in the middle of the box, its south-west corner at (left, bottom).
-    d.trackLeft = 20 + ((trackWidth - 40) - spanE * d.trackScale) / 2;
-    d.trackBottom = trackHeight - 40 - ((trackHeight - 60) - spanN * d.trackScale) / 2;
-    const auto x = [&](double east) { return tenths(d.trackLeft + east * d.trackScale); };
-    const auto y = [&](double north) { return tenths(d.trackBottom - north * d.trackScale); };
+        return "<p>No usable position was recorded in this flight: there is no track to draw.</p>";
+    const Projection& p = d.projection;
+    const auto x = [&](double east) { return p.left + east * p.scale; };
+    const auto y = [&](double north) { return p.bottom - north * p.scale; };
     std::string path;
-    for (const TrackPoint& p : d.track)
-        path += (p.move ? "M" : "L") + x(p.east) + " " + y(p.north);
-    const double barKm = niceStep((trackWidth - 40) / d.trackScale);  // about a quarter of the box
-    char km[32];
-    std::snprintf(km, sizeof km, barKm < 1 ? "%.1f km" : "%.0f km", barKm);
+    for (const TrackPoint& t : d.track)
+        path += (t.move ? "M" : "L") + px(x(t.east)) + " " + px(y(t.north));
+    const double barKm = niceStep((trackWidth - 2 * trackInset) / p.scale);  // about a quarter of the box
     const TrackPoint& from = d.track.front();
     const TrackPoint& to = d.track.back();
-    out += "<svg class=\"track\" viewBox=\"0 0 600 400\" role=\"img\" aria-labelledby=\"track-t track-d\">"
+    const std::string width = px(trackWidth), height = px(trackHeight);
+    return element("svg", {{"class", "track"}, {"viewBox", "0 0 " + width + " " + height}, {"role", "img"},
+                           {"aria-labelledby", "track-t track-d"}}) +
            "<title id=\"track-t\">Track</title><desc id=\"track-d\">The flight's track to scale, north up, " +
-           tenths(spanE) + " km from west to east and " + tenths(spanN) + " km from south to north, from the takeoff "
-           "(a green circle) to the landing (a red square); " + tenths(f.distanceKm) + " km flown.</desc>"
-           "<rect class=\"plot\" x=\"0\" y=\"0\" width=\"600\" height=\"400\"/><path class=\"series\" "
-           "data-series=\"track\" stroke=\"#1f5fa8\" d=\"" + path + "\"/><circle class=\"takeoff\" cx=\"" +
-           x(from.east) + "\" cy=\"" + y(from.north) + "\" r=\"6\"/><rect class=\"landing\" x=\"" +
-           tenths(d.trackLeft + to.east * d.trackScale - 5) + "\" y=\"" +
-           tenths(d.trackBottom - to.north * d.trackScale - 5) + "\" width=\"10\" height=\"10\"/>"
-           "<line class=\"scale\" x1=\"20\" x2=\"" + tenths(20 + barKm * d.trackScale) + "\" y1=\"385\" y2=\"385\" "
-           "data-km=\"" + tenths(barKm) + "\"/><text class=\"tick\" x=\"20\" y=\"378\">" + km +
-           "</text><circle class=\"cursor\" r=\"5\" cx=\"-10\" cy=\"-10\"/></svg>\n"
-           "<p class=\"note\">Takeoff: green circle. Landing: red square. Drawn around latitude " +
+           tenths(p.spanE) + " km from west to east and " + tenths(p.spanN) + " km from south to north, from the "
+           "takeoff (a green circle) to the landing (a red square); " + tenths(f.distanceKm) + " km flown.</desc>" +
+           element("rect", {{"class", "plot"}, {"x", "0"}, {"y", "0"}, {"width", width}, {"height", height}}, "/>") +
+           element("path", {{"class", "series"}, {"data-series", "track"}, {"stroke", "#1f5fa8"}, {"d", path}}, "/>") +
+           element("circle", {{"class", "takeoff"}, {"cx", px(x(from.east))}, {"cy", px(y(from.north))}, {"r", "6"}}, "/>") +
+           element("rect", {{"class", "landing"}, {"x", px(x(to.east) - 5)}, {"y", px(y(to.north) - 5)}, {"width", "10"},
+                            {"height", "10"}}, "/>") +
+           element("line", {{"class", "scale"}, {"x1", px(trackInset)}, {"x2", px(trackInset + barKm * p.scale)},
+                            {"y1", px(trackHeight - 15)}, {"y2", px(trackHeight - 15)}, {"data-km", tenths(barKm)}}, "/>") +
+           element("text", {{"class", "tick"}, {"x", px(trackInset)}, {"y", px(trackHeight - 22)}}) +
+           page::decimals(barKm, page::decimalsOf(barKm)) + " km</text>" +
+           element("circle", {{"class", "cursor"}, {"r", "5"}, {"cx", "-10"}, {"cy", "-10"}}, "/>") +
+           "</svg>\n<p class=\"note\">Takeoff: green circle. Landing: red square. Drawn around latitude " +
            tenths(f.meanLat) + "\xC2\xB0.</p>";
-    return out + "</section>\n";
 }
 
-// What the cursor shows, one record of each pixel column, as JSON: arrays by
-// quantity, with null where a record has no usable position.
-std::string cursorData(const Drawing& d, const FlightFigures& f)
+// The read-out: the time and a cell per quantity cell, in rows of a few
+// cells, each row of headings over its row of values.
+std::string readoutTable()
 {
-    std::string t, baro, gps, rpm, t1, t2, fuel, oat, climb, speed, lat, lon;
-    char number[64];
-    const auto add = [](std::string& list, const std::string& value) { list += (list.empty() ? "" : ",") + value; };
-    for (const Shown& s : d.shown) {
-        const bool fix = usablePosition(s.d);
-        add(t, std::to_string(s.t));
-        add(baro, std::to_string(s.d.Altitude));
-        add(gps, fix ? std::to_string(s.d.AltitudeGPS) : "null");
-        add(rpm, std::to_string(s.d.RPM));
-        add(t1, std::to_string(s.d.T1));
-        add(t2, std::to_string(s.d.T2));
-        add(fuel, std::to_string(s.d.Fuel));
-        add(oat, std::to_string(s.d.Tz));
-        add(climb, tenths(s.d.Vario2 / 10.0));
-        add(speed, fix ? std::to_string(s.d.speed) : "null");
-        add(lat, fix ? std::string(number, text::percentF(number, s.d.lat)) : "null");
-        add(lon, fix ? std::string(number, text::percentF(number, s.d.lon)) : "null");
+    std::vector<std::pair<std::string, std::string>> cells(std::begin(timeCells), std::end(timeCells));
+    for (const QuantityInfo& q : quantities)
+        if (std::none_of(cells.begin(), cells.end(), [&](const auto& c) { return c.first == q.cell; }))
+            cells.emplace_back(q.cell, q.cellLabel);
+    std::string out = "<table id=\"readout\"><caption>At the cursor (move the pointer over a chart)</caption>";
+    for (std::size_t from = 0; from < cells.size(); from += readoutColumns) {
+        std::string heads, values;
+        for (std::size_t k = from; k < std::min(cells.size(), from + readoutColumns); ++k) {
+            heads += "<th scope=\"col\">" + cells[k].second + "</th>";
+            values += element("td", {{"data-field", cells[k].first}}) + "\xE2\x80\x93</td>";
+        }
+        out += "<tr>" + heads + "</tr><tr>" + values + "</tr>";
     }
-    std::string view = "null";
-    if (!d.track.empty())
-        view = "{\"west\":" + std::string(number, text::percentF(number, f.south_west.lon)) + ",\"south\":" +
-               std::string(number, text::percentF(number, f.south_west.lat)) + ",\"kmLon\":" +
-               tenths(d.kmPerLonDegree) + ",\"kmLat\":" + tenths(kmPerDegree) + ",\"scale\":" +
-               tenths(d.trackScale) + ",\"left\":" + tenths(d.trackLeft) + ",\"bottom\":" + tenths(d.trackBottom) +
-               "}";
-    return "<script type=\"application/json\" id=\"kx-data\">{\"t0\":" + std::to_string(d.t0) + ",\"t1\":" +
-           std::to_string(d.t1) + ",\"x0\":" + std::to_string(plotLeft) + ",\"width\":" + std::to_string(plotWidth) +
-           ",\"track\":" + view + ",\"records\":{\"t\":[" + t + "],\"baro\":[" + baro + "],\"gps\":[" + gps +
-           "],\"rpm\":[" + rpm + "],\"t1\":[" + t1 + "],\"t2\":[" + t2 + "],\"fuel\":[" + fuel + "],\"oat\":[" +
-           oat + "],\"climb\":[" + climb + "],\"speed\":[" + speed + "],\"lat\":[" + lat + "],\"lon\":[" + lon +
-           "]}}</script>\n";
+    return out + "</table>";
+}
+
+std::string jsonNumber(const QuantityInfo& q, const MMdata& d)
+{
+    if (q.needsFix && !usablePosition(d))
+        return "null";
+    const double v = q.value(d);
+    char number[text::maxNumber];
+    switch (q.json) {
+    case Json::Tenths: return tenths(v);
+    case Json::Degrees: return std::string(number, text::percentF(number, static_cast<float>(v)));
+    case Json::Integer: break;
+    }
+    return std::to_string(std::llround(v));
+}
+
+// What the script needs, as JSON: the time axis, the track's projection,
+// the read-out's cells with the columns each shows, and the records the
+// cursor can stand on, a column per quantity.
+std::string cursorData(const Drawing& d)
+{
+    const FlightFigures& f = d.figures;
+    const Projection& p = d.projection;
+    std::vector<std::string> column(quantityCount);
+    std::string t;
+    for (const Shown& s : d.shown) {
+        t += (t.empty() ? "" : ",") + std::to_string(s.t);
+        for (int q = 0; q < quantityCount; ++q)
+            column[q] += (column[q].empty() ? "" : ",") + jsonNumber(quantities[q], s.d);
+    }
+    char number[text::maxNumber];
+    const auto degrees = [&](float v) { return std::string(number, text::percentF(number, v)); };
+    const std::string track =
+        d.track.empty() ? "null"
+                        : "{\"west\":" + degrees(f.south_west.lon) + ",\"south\":" + degrees(f.south_west.lat) +
+                              ",\"kmLon\":" + tenths(p.kmPerLonDegree) + ",\"kmLat\":" + tenths(kmPerDegree) +
+                              ",\"scale\":" + tenths(p.scale) + ",\"left\":" + tenths(p.left) + ",\"bottom\":" +
+                              tenths(p.bottom) + "}";
+    std::string readout, records = "\"t\":[" + t + "]";
+    for (int q = 0; q < quantityCount; ++q)
+        records += ",\"" + std::string(quantities[q].key) + "\":[" + column[q] + "]";
+    // A cell with the keys of its quantities, in the table's order.
+    for (int q = 0; q < quantityCount; ++q) {
+        if (q > 0 && std::string_view(quantities[q - 1].cell) == quantities[q].cell)
+            continue;
+        std::string keys;
+        for (int k = q; k < quantityCount && std::string_view(quantities[k].cell) == quantities[q].cell; ++k)
+            keys += (keys.empty() ? "\"" : ",\"") + std::string(quantities[k].key) + "\"";
+        readout += (readout.empty() ? "{\"cell\":\"" : ",{\"cell\":\"") + std::string(quantities[q].cell) +
+                   "\",\"keys\":[" + keys + "],\"fixed\":" + std::to_string(quantities[q].fixed) + "}";
+    }
+    return "{\"t0\":" + std::to_string(d.t0) + ",\"t1\":" + std::to_string(d.t1) + ",\"x0\":" +
+           std::to_string(plotLeft) + ",\"width\":" + std::to_string(plotWidth) + ",\"track\":" + track +
+           ",\"readout\":[" + readout + "],\"records\":{" + records + "}}";
+}
+
+std::string crew(const PilotDetails& p)
+{
+    std::string out;
+    for (const auto& [label, value] : {std::pair{"Pilot", p.pilot}, std::pair{"Aircraft", p.aircraft},
+                                       std::pair{"Registration", p.registration}})
+        if (!value.empty())
+            out += std::string(label) + ": " + escaped(value) + ". ";
+    return out;
 }
 
 }  // namespace
+
+PageFormat::PageFormat(const FlightFile& t) : target(t) {}
+
+PageFormat::~PageFormat() = default;
 
 bool PageFormat::begin(ExportFile& file, uint32_t firstTime)
 {
-    if (!createFlightFile(file, target, page::head(target.title).c_str()))
+    if (!createFlightFile(file, target, ""))
         return false;
-    drawing = new Drawing;
-    Drawing& d = *drawing;
-    const FlightFigures& f = *target.figures;
-    d.t0 = firstTime;
-    d.t1 = std::max(f.lastTime, firstTime + 1);
-    d.kmPerLonDegree = kmPerDegree * std::cos(f.meanLat * 3.14159265358979323846 / 180.0);
-    d.thinKm = std::max((f.north_east.lat - f.south_west.lat) * kmPerDegree,
-                        (f.north_east.lon - f.south_west.lon) * d.kmPerLonDegree) / 2000;
-    file.put(page::introduction(target).c_str());
-    file.put(page::figuresTable(*target.row).c_str());
+    drawing = std::make_unique<Drawing>(*target.figures, firstTime);
     return true;
 }
 
@@ -396,27 +496,27 @@ void PageFormat::row(ExportFile&, const FlightPoint& p)
 {
     Drawing& d = *drawing;
     const int col = d.column(p.time);
-    for (int q = 0; q < Quantities; ++q) {
-        double v = 0;
-        if (valueOf(p.values, static_cast<Quantity>(q), v))
-            d.series[q].add(col, p.time, v);
-        else
+    for (int q = 0; q < quantityCount; ++q) {
+        if (quantities[q].chart == NoChart)
+            continue;
+        if (quantities[q].needsFix && !usablePosition(p.values))
             d.series[q].gap = true;
+        else
+            d.series[q].add(col, p.time, quantities[q].value(p.values));
     }
     if (col != d.lastShownColumn)
         d.shown.push_back({p.time, p.values});
     d.lastShownColumn = col;
-    d.lastPoint = p.values;
-    d.lastTime = p.time;
+    d.lastPoint = {p.time, p.values};
     if (!usablePosition(p.values)) {
         d.trackGap = true;
         return;
     }
-    const FlightFigures& f = *target.figures;
-    const TrackPoint here{(p.values.lon - f.south_west.lon) * d.kmPerLonDegree,
+    const FlightFigures& f = d.figures;
+    const TrackPoint here{(p.values.lon - f.south_west.lon) * d.projection.kmPerLonDegree,
                           (p.values.lat - f.south_west.lat) * kmPerDegree, d.trackGap};
     if (d.trackGap || d.track.empty() ||
-        std::hypot(here.east - d.track.back().east, here.north - d.track.back().north) >= d.thinKm)
+        std::hypot(here.east - d.track.back().east, here.north - d.track.back().north) >= d.projection.thinKm)
         d.track.push_back(here);
     d.trackGap = false;
 }
@@ -426,18 +526,25 @@ bool PageFormat::finish(ExportFile& file, uint32_t, uint32_t)
     Drawing& d = *drawing;
     for (Reduced& r : d.series)
         r.flush();
-    if (d.shown.empty() || d.shown.back().t != d.lastTime)
-        d.shown.push_back({d.lastTime, d.lastPoint});
-    file.put("<section aria-labelledby=\"charts-h\"><h2 id=\"charts-h\">Charts</h2>\n");
-    file.put(page::readoutTable().c_str());
-    for (std::size_t i = 0; i < sizeof charts / sizeof charts[0]; ++i)
-        file.put(chartSvg(charts[i], d, *target.figures, static_cast<int>(i)).c_str());
-    file.put("</section>\n");
-    file.put(trackSvg(d, *target.figures).c_str());
-    file.put(cursorData(d, *target.figures).c_str());
+    if (d.shown.empty() || d.shown.back().t != d.lastPoint.t)
+        d.shown.push_back(d.lastPoint);
+    page::fillTemplate(pagefiles::flight, [&](std::string_view name, const Emit& emit) {
+        if (name == "title") {
+            emit(escaped(target.title));
+        } else if (name == "crew") {
+            emit(crew(*target.pilot));
+        } else if (name == "figures") {
+            emit(page::figuresTables(*target.row));
+        } else if (name == "readout") {
+            emit(readoutTable());
+        } else if (name == "charts") {
+            for (int c = 0; c < chartCount; ++c)
+                emit(chartSvg(c, d));
+        } else if (name == "track") {
+            emit(trackSvg(d));
+        } else if (name == "data") {
+            emit(cursorData(d));
+        }
+    }, [&](const std::string& piece) { file.put(piece.data(), piece.size()); });
     return true;
 }
-
-void PageFormat::tail(ExportFile& file) { file.put(page::script()); }
-
-PageFormat::~PageFormat() { delete drawing; }

@@ -1,31 +1,46 @@
-// The fixed parts of the library's pages (a flight's page and index.html):
-// the head with its style, the tables, the cursor's script, and the text
-// helpers. The numbers are formatted without the C library's floating-point
-// printing, so that the pages are the same bytes on every system.
+// What the library's pages (a flight's page and index.html) share: their
+// templates filled at named places, markup and numbers written the same way
+// on every system (no number goes through the C library's own floating-point
+// printing, so the pages are the same bytes on Windows and Linux), the
+// figures table, and the index.
 #pragma once
 
 #include <functional>
+#include <initializer_list>
 #include <string>
+#include <string_view>
 
 #include "converter.h"
 #include "logbook.h"
 
 namespace page {
 
-// `text` with &, <, > and quotes as HTML entities.
+// `text` with &, <, > and quotes as HTML entities: every value that comes
+// from the pilot, the logbook or the settings goes through it.
 std::string escaped(std::string_view text);
 // A number to the tenth, rounded half away from zero: "12.3", "-0.5".
 std::string tenths(double value);
-// The page up to the end of <head>, and the start of <body> and <main>.
-std::string head(const std::string& title);
-// The page's heading, and the pilot and aircraft when the settings name them.
-std::string introduction(const FlightFile& target);
-// The flight's figures as the logbook row holds them, a row per column.
-std::string figuresTable(const LogbookRow& row);
-// The cursor's read-out: the time and every value of the record under the pointer.
-std::string readoutTable();
-// The end of the page: the cursor's script, and the closing tags.
-const char* script();
+// A number with `decimals` decimals, as printf's "%.*f" writes it.
+std::string decimals(double value, int decimals);
+// The decimals that tell apart the multiples of `step` (1, 2 or 5 times a
+// power of ten): 0 from 1 up, 1 for 0.1 to 0.5, 2 for 0.05...
+int decimalsOf(double step);
+
+// An element's start tag with its attributes, their values escaped; `close`
+// ends it (">", or "/>" for an empty element).
+struct Attribute {
+    const char* name;
+    std::string value;
+};
+std::string element(const char* name, std::initializer_list<Attribute> attributes, const char* close = ">");
+
+// Hands `templateText` to `emit` piece by piece, each {{name}} in it
+// replaced by what `place(name, emit)` emits.
+using Place = std::function<void(std::string_view name, const Emit& emit)>;
+void fillTemplate(std::string_view templateText, const Place& place, const Emit& emit);
+
+// The flight's figures as the logbook row holds them, in two tables of a row per column.
+std::string figuresTables(const LogbookRow& row);
 // The library's index: every flight of the logbook with its figures and
 // links to its page and files, and the totals by month, by year and in all.
 // `exists(name)` tells whether a file of the library is there.

@@ -4,7 +4,8 @@
 #include <cstdio>
 #include <ctime>
 
-#include "converter.h"
+#include "utc.h"
+
 #include "platform.h"
 #include "textformat.h"
 
@@ -28,11 +29,16 @@ UtcTime utcOf(uint32_t seconds)
     return t;
 }
 
-char* isoDate(char* out, const UtcTime& t)
+char* yearMonth(char* out, const UtcTime& t)
 {
     out = text::padded(out, static_cast<uint32_t>(t.year), 4);
     *out++ = '-';
-    out = text::padded(out, static_cast<uint32_t>(t.month), 2);
+    return text::padded(out, static_cast<uint32_t>(t.month), 2);
+}
+
+char* isoDate(char* out, const UtcTime& t)
+{
+    out = yearMonth(out, t);
     *out++ = '-';
     return text::padded(out, static_cast<uint32_t>(t.day), 2);
 }
@@ -89,9 +95,7 @@ unsigned dayNumberOf(const std::string& stem)
 
 char* clockTime(char* out, const UtcTime& t)
 {
-    out = text::padded(out, static_cast<uint32_t>(t.hour), 2);
-    *out++ = ':';
-    out = text::padded(out, static_cast<uint32_t>(t.minute), 2);
+    out = hourMinute(out, t);
     *out++ = ':';
     return text::padded(out, static_cast<uint32_t>(t.second), 2);
 }
@@ -109,14 +113,32 @@ std::string localWithOffset(uint32_t seconds)
     std::tm lt{};
     if (!platform::localTime(static_cast<std::time_t>(seconds), &lt))
         return "";
+    // The local fields, written as UTC ones are; their distance from the UTC time is the offset.
     const UtcTime local{lt.tm_year + 1900, lt.tm_mon + 1, lt.tm_mday, lt.tm_hour, lt.tm_min, lt.tm_sec};
     const int64_t offset = secondsOf(local) - seconds;
-    const int64_t minutes = (offset < 0 ? -offset : offset) / 60;
+    const auto minutes = static_cast<uint32_t>((offset < 0 ? -offset : offset) / 60);
     char text[64];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d %c%02d:%02d", local.year, local.month, local.day,
-                  local.hour, local.minute, local.second, offset < 0 ? '-' : '+', static_cast<int>(minutes / 60),
-                  static_cast<int>(minutes % 60));
-    return text;
+    char* out = dateAndTime(text, local);
+    *out++ = ' ';
+    *out++ = offset < 0 ? '-' : '+';
+    out = text::padded(out, minutes / 60, 2);
+    *out++ = ':';
+    out = text::padded(out, minutes % 60, 2);
+    return std::string(text, out);
+}
+
+char* hourMinute(char* out, const UtcTime& t)
+{
+    out = text::padded(out, static_cast<uint32_t>(t.hour), 2);
+    *out++ = ':';
+    return text::padded(out, static_cast<uint32_t>(t.minute), 2);
+}
+
+char* dateAndTime(char* out, const UtcTime& t)
+{
+    out = isoDate(out, t);
+    *out++ = ' ';
+    return clockTime(out, t);
 }
 
 char* isoDateTime(char* out, const UtcTime& t)
@@ -126,4 +148,10 @@ char* isoDateTime(char* out, const UtcTime& t)
     out = clockTime(out, t);
     *out++ = 'Z';
     return out;
+}
+
+std::string shaped(char* (*shape)(char*, const UtcTime&), const UtcTime& t)
+{
+    char text[32];
+    return std::string(text, shape(text, t));
 }

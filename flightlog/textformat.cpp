@@ -63,6 +63,8 @@ char* zeroPadded(char* out, uint64_t value)
     return out + Width;
 }
 
+__extension__ typedef unsigned __int128 uint128;  // GCC's and Clang's, on every target we build for
+
 constexpr uint64_t powerOfTen(int n) { return n == 0 ? 1 : 10 * powerOfTen(n - 1); }
 
 // A float is m x 2^e with an integer m below 2^24. Its value times 10^decimals
@@ -115,6 +117,41 @@ char* percentD(char* out, int32_t value)
 char* percentF(char* out, float value) { return fixedPoint<6>(out, value, "%f"); }
 
 char* percentPoint2F(char* out, float value) { return fixedPoint<2>(out, value, "%.2f"); }
+
+char* fixedDecimals(char* out, double value, int decimals)
+{
+    // A double is m x 2^e with m below 2^53: as for a float above, in 128 bits.
+    uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    const int biased = static_cast<int>(bits >> 52 & 0x7FF);
+    if (biased >= 1023 + 53 || decimals < 0 || decimals > 9)
+        return out + std::snprintf(out, maxNumber, "%.*f", decimals, value);
+    const uint64_t m = biased ? (bits & 0xFFFFFFFFFFFFF) | (uint64_t{1} << 52) : bits & 0xFFFFFFFFFFFFF;
+    const int e = biased ? biased - 1075 : -1074;
+    const uint64_t scale = powerOfTen(decimals);
+    uint128 scaled = 0;
+    if (e >= 0) {
+        scaled = (static_cast<uint128>(m) << e) * scale;
+    } else if (-e < 128) {
+        const int shift = -e;
+        const uint128 product = static_cast<uint128>(m) * scale;  // below 2^83
+        scaled = product >> shift;
+        const uint128 rest = product & ((static_cast<uint128>(1) << shift) - 1);
+        const uint128 half = static_cast<uint128>(1) << (shift - 1);
+        if (rest > half || (rest == half && (scaled & 1)))
+            ++scaled;
+    }
+    if (bits >> 63)
+        *out++ = '-';
+    out = unsignedDecimal(out, static_cast<uint64_t>(scaled / scale));
+    if (decimals == 0)
+        return out;
+    *out++ = '.';
+    uint64_t fraction = static_cast<uint64_t>(scaled % scale);
+    for (int i = decimals - 1; i >= 0; --i, fraction /= 10)
+        out[i] = static_cast<char>('0' + fraction % 10);
+    return out + decimals;
+}
 
 char* clockHMS(char* out, const std::tm& t)
 {

@@ -20,6 +20,8 @@ char* percentD(char* out, int32_t value);
 char* percentF(char* out, float value);
 // printf "%.2f" of a float.
 char* percentPoint2F(char* out, float value);
+// printf "%.*f" of a double with `decimals` (0 to 9) decimals.
+char* fixedDecimals(char* out, double value, int decimals);
 // strftime "%H:%M:%S".
 char* clockHMS(char* out, const std::tm& t);
 // printf "%0*u": `value` in at least `width` digits, zeros in front.
