@@ -37,8 +37,10 @@ kxflash updates the firmware of the instrument: it chooses the newest
 firmware file, sends it part by part with acknowledgements, has the
 instrument verify what it stored and restarts it.
 .
-kxconvert writes the flights of a downloaded log as IGC files for flight-log
-and scoring sites, GPX for maps and GPSBabel, and KML with time for Google
-Earth's replay.
+kxconvert keeps the pilot's flight library: every flight of a downloaded log
+as IGC for flight-log and scoring sites, GPX for maps and GPSBabel, KML with
+time for Google Earth's replay and a page with its barogram, engine charts
+and track, one stable name per flight, and a logbook of flight and engine
+time merged across downloads, with an index of the library.
 .
 A udev rule lets the user logged in at the computer open the instrument.")

@@ -1,4 +1,4 @@
-# The Windows zip: both programs, a short guide (no driver is needed: the
+# The Windows zip: the three programs, a short guide (no driver is needed: the
 # instrument is a HID device) and the licences of what the programs contain:
 # this project (GPL-3.0-or-later), hidapi (compiled in, used under its BSD
 # licence), and the GCC and MinGW-w64 runtime libraries linked statically.

@@ -16,6 +16,18 @@
 #include "record.h"
 #include "utc.h"
 
+// True when `table` has an entry for each of an enum's `count` values, each
+// at the place of its `id`: a table that must follow an enum is checked with
+// it at compile time.
+template <typename Entry, std::size_t N>
+constexpr bool followsEnum(const Entry (&table)[N], std::size_t count)
+{
+    for (std::size_t k = 0; k < N; ++k)
+        if (static_cast<std::size_t>(table[k].id) != k)
+            return false;
+    return N == count;
+}
+
 // The whole run; the exit status: 0 all written, 1 bad usage, 2 the log
 // could not be read, or a file or the logbook not written.
 int runConverter(int argc, char** argv);

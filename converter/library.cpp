@@ -58,6 +58,17 @@ bool appendTo(const std::string& path, const std::string& text, const char*& rea
     return ok;
 }
 
+// What the summary calls each fate.
+struct FateWord {
+    Fate id;
+    const char* word;
+};
+constexpr FateWord fateWords[] = {{Fate::New, "new"},
+                                  {Fate::Unchanged, "unchanged"},
+                                  {Fate::Replaced, "replaced by a longer copy"},
+                                  {Fate::KeptLonger, "kept as the longer copy"}};
+static_assert(followsEnum(fateWords, static_cast<std::size_t>(Fate::Count)), "a word for every fate, in its order");
+
 std::string said(const Totals& t)
 {
     return std::to_string(t.flights) + (t.flights == 1 ? " flight" : " flights") + ", flight time " +
@@ -158,24 +169,22 @@ bool saveIndex(const Library& library)
 void printSummary(const Library& library, const std::vector<LogFlight>& flights, const std::vector<Fate>& fates)
 {
     Totals run;
-    unsigned counts[4] = {};
+    unsigned counts[std::size(fateWords)] = {};
     for (std::size_t i = 0; i < flights.size(); ++i) {
         run.add(flights[i].figures.flightSeconds(), flights[i].figures.engineSeconds);
-        ++counts[static_cast<int>(fates[i])];
+        ++counts[static_cast<std::size_t>(fates[i])];
     }
     Totals all, year;
-    const std::time_t now = std::time(nullptr);
-    const std::string thisYear = std::to_string(utcOf(static_cast<uint32_t>(now)).year);
+    const int thisYear = utcOf(static_cast<uint32_t>(std::time(nullptr))).year;
     for (const auto& [start, row] : library.book.rows) {
         all.add(row);
-        if (row.at(Column::DateUtc).compare(0, 4, thisYear) == 0)
+        if (utcOf(start).year == thisYear)
             year.add(row);
     }
     std::string kinds;
-    const char* const words[] = {"new", "unchanged", "replaced by a longer copy", "kept as the longer copy"};
-    for (int k = 0; k < 4; ++k)
-        if (counts[k])
-            kinds += (kinds.empty() ? " (" : ", ") + std::to_string(counts[k]) + " " + words[k];
+    for (const FateWord& f : fateWords)
+        if (const unsigned n = counts[static_cast<std::size_t>(f.id)])
+            kinds += (kinds.empty() ? " (" : ", ") + std::to_string(n) + " " + f.word;
     printf("This run: %s%s.\n", said(run).c_str(), kinds.empty() ? "" : (kinds + ")").c_str());
-    printf("The library: in %s %s; in all %s.\n", thisYear.c_str(), said(year).c_str(), said(all).c_str());
+    printf("The library: in %d %s; in all %s.\n", thisYear, said(year).c_str(), said(all).c_str());
 }

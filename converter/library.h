@@ -35,7 +35,7 @@ struct LogFlight {
 };
 
 // What became of a flight of the log in the library.
-enum class Fate { New, Unchanged, Replaced, KeptLonger };
+enum class Fate { New, Unchanged, Replaced, KeptLonger, Count };
 
 // The output folder as a library: its logbook and the names in use.
 struct Library {

@@ -7,28 +7,78 @@
 #include <cstdlib>
 #include <string_view>
 
-const char* const logbookColumns[static_cast<int>(Column::Count)] = {
-    "Flight (UTC start)", "Name", "Date (UTC)", "Takeoff (UTC)", "Landing (UTC)", "Takeoff (local)",
-    "Landing (local)", "Flight time [h:mm:ss]", "Last record (UTC)", "Record span [h:mm:ss]", "Points",
-    "Points without position", "Engine time [h:mm:ss]", "Max engine speed [rpm]",
-    "Mean engine speed running [rpm]", "Max T1 [deg C]", "Mean T1 running [deg C]", "Max T2 [deg C]",
-    "Mean T2 running [deg C]", "Min outside air [deg C]", "Max outside air [deg C]", "Fuel at start [%]",
-    "Fuel at end [%]", "Fuel used [%]", "Fuel burn [%/h of engine time]", "Max pressure altitude [m]",
-    "Max GPS altitude [m]", "Total climb [m]", "Best climb [m/s]", "Best sink [m/s]", "Distance [km]",
-    "Max ground speed [km/h]", "Possibly cut", "Files"};
+#include "textformat.h"
 
 namespace {
 
-constexpr int columnCount = static_cast<int>(Column::Count);
 // The file's lines, without their ends, as views of its text.
 using Lines = std::vector<std::string_view>;
 
 std::string number(double value, int decimals)
 {
-    char text[48];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
-    return text;
+    char text[text::maxNumber];
+    return std::string(text, text::fixedDecimals(text, value, decimals));
 }
+
+// What a row is made from.
+struct RowSource {
+    const FlightFigures& f;
+    const std::string& stem;
+    FormatSet files;
+};
+
+std::string utc(uint32_t t, char* (*shape)(char*, const UtcTime&)) { return shaped(shape, utcOf(t)); }
+
+// The columns this version writes: one entry each, in the order of the file,
+// with the text of its header and how a flight's figures fill it.
+struct ColumnInfo {
+    Column id;
+    const char* header;
+    std::string (*value)(const RowSource&);
+};
+using S = const RowSource&;
+constexpr ColumnInfo columns[] = {
+    {Column::Flight, "Flight (UTC start)", [](S r) { return utc(r.f.firstTime, isoDateTime); }},
+    {Column::Name, "Name", [](S r) { return r.stem; }},
+    {Column::DateUtc, "Date (UTC)", [](S r) { return utc(r.f.firstTime, isoDate); }},
+    {Column::TakeoffUtc, "Takeoff (UTC)", [](S r) { return r.f.airborne ? utc(r.f.takeoff, dateAndTime) : ""; }},
+    {Column::LandingUtc, "Landing (UTC)", [](S r) { return r.f.airborne ? utc(r.f.landing, dateAndTime) : ""; }},
+    {Column::TakeoffLocal, "Takeoff (local)", [](S r) { return r.f.airborne ? localWithOffset(r.f.takeoff) : ""; }},
+    {Column::LandingLocal, "Landing (local)", [](S r) { return r.f.airborne ? localWithOffset(r.f.landing) : ""; }},
+    {Column::FlightTime, "Flight time [h:mm:ss]", [](S r) { return duration(r.f.flightSeconds()); }},
+    {Column::LastRecordUtc, "Last record (UTC)", [](S r) { return utc(r.f.lastTime, isoDateTime); }},
+    {Column::RecordSpan, "Record span [h:mm:ss]", [](S r) { return duration(r.f.lastTime - r.f.firstTime); }},
+    {Column::Points, "Points", [](S r) { return std::to_string(r.f.points); }},
+    {Column::PointsWithoutPosition, "Points without position", [](S r) { return std::to_string(r.f.unusable); }},
+    {Column::EngineTime, "Engine time [h:mm:ss]", [](S r) { return duration(r.f.engineSeconds); }},
+    {Column::MaxRpm, "Max engine speed [rpm]", [](S r) { return std::to_string(r.f.maxRpm); }},
+    {Column::MeanRpm, "Mean engine speed running [rpm]",
+     [](S r) { return r.f.engineSeconds > 0 ? std::to_string(r.f.meanRpm) : ""; }},
+    {Column::MaxT1, "Max T1 [deg C]", [](S r) { return std::to_string(r.f.maxT1); }},
+    {Column::MeanT1, "Mean T1 running [deg C]", [](S r) { return r.f.engineSeconds > 0 ? number(r.f.meanT1, 1) : ""; }},
+    {Column::MaxT2, "Max T2 [deg C]", [](S r) { return std::to_string(r.f.maxT2); }},
+    {Column::MeanT2, "Mean T2 running [deg C]", [](S r) { return r.f.engineSeconds > 0 ? number(r.f.meanT2, 1) : ""; }},
+    {Column::MinOat, "Min outside air [deg C]", [](S r) { return std::to_string(r.f.minOat); }},
+    {Column::MaxOat, "Max outside air [deg C]", [](S r) { return std::to_string(r.f.maxOat); }},
+    {Column::FuelStart, "Fuel at start [%]", [](S r) { return std::to_string(r.f.fuelStart); }},
+    {Column::FuelEnd, "Fuel at end [%]", [](S r) { return std::to_string(r.f.fuelEnd); }},
+    {Column::FuelUsed, "Fuel used [%]", [](S r) { return std::to_string(r.f.fuelStart - r.f.fuelEnd); }},
+    {Column::FuelBurn, "Fuel burn [%/h of engine time]", [](S r) {
+         return r.f.engineSeconds >= 60 ? number((r.f.fuelStart - r.f.fuelEnd) * 3600.0 / r.f.engineSeconds, 1) : "";
+     }},
+    {Column::MaxAltitude, "Max pressure altitude [m]", [](S r) { return std::to_string(r.f.maxAltitude); }},
+    {Column::MaxAltitudeGps, "Max GPS altitude [m]",
+     [](S r) { return r.f.hasPosition ? std::to_string(r.f.maxAltitudeGps) : ""; }},
+    {Column::TotalClimb, "Total climb [m]", [](S r) { return std::to_string(r.f.totalClimb); }},
+    {Column::BestClimb, "Best climb [m/s]", [](S r) { return number(r.f.bestClimb, 1); }},
+    {Column::BestSink, "Best sink [m/s]", [](S r) { return number(r.f.bestSink, 1); }},
+    {Column::Distance, "Distance [km]", [](S r) { return number(r.f.distanceKm, 1); }},
+    {Column::MaxSpeed, "Max ground speed [km/h]",
+     [](S r) { return r.f.hasPosition ? std::to_string(r.f.maxSpeed) : ""; }},
+    {Column::PossiblyCut, "Possibly cut", [](S r) { return std::string(r.f.possiblyCut ? "yes" : ""); }},
+    {Column::Files, "Files", [](S r) { return formatNames(r.files, " "); }},
+};
+static_assert(followsEnum(columns, columnCount), "an entry for every column, in its order");
 
 // The number in `n` digits at `text[at]`, or -1.
 int digitsAt(std::string_view text, std::size_t at, std::size_t n)
@@ -106,6 +156,44 @@ struct Record {
     void endField() { ends.push_back(static_cast<uint32_t>(text.size())); }
 };
 
+// Where reading a record stands: inside quotes, and whether anything of the
+// field going on was read.
+struct FieldState {
+    bool quoted = false;
+    bool fresh = true;
+};
+
+// Reads the fields of one line into `r`, going on from `s` (a field that a
+// quote left open on the line before goes on here).
+void parseLine(std::string_view text, char delimiter, Record& r, FieldState& s)
+{
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        // A field without quotes, the usual case: up to the next separator at once.
+        if (!s.quoted && s.fresh && text[i] != '"') {
+            const std::size_t end = std::min(text.find(delimiter, i), text.size());
+            r.text.append(text.substr(i, end - i));
+            s.fresh = false;
+            i = end;
+            if (i == text.size())
+                break;
+        }
+        const char c = text[i];
+        if (s.quoted && c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
+            r.text += '"';
+            ++i;
+        } else if (c == '"' && (s.quoted || s.fresh)) {
+            s.quoted = !s.quoted;
+            s.fresh = false;
+        } else if (c == delimiter && !s.quoted) {
+            r.endField();
+            s.fresh = true;
+        } else {
+            r.text += c;
+            s.fresh = false;
+        }
+    }
+}
+
 // The record that starts at `lines[from]`, over as many lines as its quoted
 // fields take (`lines` are the file's lines without their ends); how many
 // lines it took goes to `used`. With `oneLine`, a quote left open ends with
@@ -115,43 +203,14 @@ Record parseRecord(const Lines& lines, std::size_t from, char delimiter, bool on
     Record r;
     r.text.reserve(lines[from].size());
     r.ends.reserve(columnCount + 8);
-    bool quoted = false;
-    bool fresh = true;  // nothing of the field yet
+    FieldState state;
     std::size_t line = from;
-    for (std::size_t i = 0;; ++i) {
-        const std::string_view text = lines[line];
-        // A field without quotes, the usual case: up to the next separator at once.
-        if (!quoted && fresh && i < text.size() && text[i] != '"') {
-            const std::size_t end = std::min(text.find(delimiter, i), text.size());
-            r.text.append(text.substr(i, end - i));
-            fresh = false;
-            i = end;
-        }
-        if (i == text.size()) {
-            if (quoted && !oneLine && line + 1 < lines.size()) {
-                r.text += "\r\n";
-                ++line;
-                i = static_cast<std::size_t>(-1);
-                continue;
-            }
-            r.open = quoted;
-            break;
-        }
-        const char c = text[i];
-        if (quoted && c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
-            r.text += '"';
-            ++i;
-        } else if (c == '"' && (quoted || fresh)) {
-            quoted = !quoted;
-            fresh = false;
-        } else if (c == delimiter && !quoted) {
-            r.endField();
-            fresh = true;
-        } else {
-            r.text += c;
-            fresh = false;
-        }
+    parseLine(lines[line], delimiter, r, state);
+    while (state.quoted && !oneLine && line + 1 < lines.size()) {
+        r.text += "\r\n";
+        parseLine(lines[++line], delimiter, r, state);
     }
+    r.open = state.quoted;
     r.endField();
     used = line - from + 1;
     return r;
@@ -167,7 +226,7 @@ char delimiterOf(const Lines& lines, std::size_t header)
         std::size_t used = 0;
         const Record r = parseRecord(lines, header, c, false, used);
         for (std::size_t k = 0; k < r.size(); ++k)
-            if (lowered(trimmed(r.field(k))) == lowered(logbookColumns[0]))
+            if (lowered(trimmed(r.field(k))) == lowered(columns[0].header))
                 return c;
     }
     std::size_t counts[3] = {};
@@ -194,11 +253,11 @@ Layout layoutOf(const Record& header, Logbook& book)
     for (std::size_t k = 0; k < header.size(); ++k) {
         const std::string_view name = header.field(k);
         const std::string key = lowered(trimmed(name));
-        const auto known = std::find_if(logbookColumns, logbookColumns + columnCount,
-                                         [&](const char* c) { return lowered(c) == key; });
-        if (known != logbookColumns + columnCount) {
-            l.target.push_back(static_cast<int>(known - logbookColumns));
-            l.hasHeader = l.hasHeader || known == logbookColumns;
+        const auto known = std::find_if(std::begin(columns), std::end(columns),
+                                         [&](const ColumnInfo& c) { return lowered(c.header) == key; });
+        if (known != std::end(columns)) {
+            l.target.push_back(static_cast<int>(known - columns));
+            l.hasHeader = l.hasHeader || known == columns;
         } else if (!key.empty()) {
             l.target.push_back(columnCount + static_cast<int>(book.otherColumns.size()));
             book.otherColumns.emplace_back(trimmed(name));
@@ -209,8 +268,8 @@ Layout layoutOf(const Record& header, Logbook& book)
     if (!l.hasHeader) {  // no header: this version's columns, in order
         book.otherColumns.clear();
         l.target.clear();
-        for (int k = 0; k < columnCount; ++k)
-            l.target.push_back(k);
+        for (std::size_t k = 0; k < columnCount; ++k)
+            l.target.push_back(static_cast<int>(k));
     }
     return l;
 }
@@ -313,6 +372,8 @@ void appendLine(std::string& out, const LogbookRow& row)
 
 }  // namespace
 
+const char* columnHeader(std::size_t k) { return k < columnCount ? columns[k].header : ""; }
+
 void Totals::add(const LogbookRow& row)
 {
     uint32_t flight = 0, engine = 0;
@@ -368,7 +429,9 @@ void readLogbook(const std::string& text, const std::string& name, Logbook& book
 
 void writeLogbook(const Logbook& book, const Emit& emit)
 {
-    std::vector<std::string> header(logbookColumns, logbookColumns + columnCount);
+    std::vector<std::string> header;
+    for (const ColumnInfo& c : columns)
+        header.emplace_back(c.header);
     header.insert(header.end(), book.otherColumns.begin(), book.otherColumns.end());
     std::string line;
     appendLine(line, header);
@@ -394,46 +457,11 @@ LogbookRow logbookRow(const FlightFigures& f, const std::string& stem, FormatSet
     row.stem = stem;
     row.points = f.points;
     row.files = files;
-    const bool ran = f.engineSeconds > 0;
-    const std::vector<std::string> fields = {
-        shaped(isoDateTime, utcOf(f.firstTime)),
-        stem,
-        shaped(isoDate, utcOf(f.firstTime)),
-        f.airborne ? shaped(dateAndTime, utcOf(f.takeoff)) : "",
-        f.airborne ? shaped(dateAndTime, utcOf(f.landing)) : "",
-        f.airborne ? localWithOffset(f.takeoff) : "",
-        f.airborne ? localWithOffset(f.landing) : "",
-        duration(f.flightSeconds()),
-        shaped(isoDateTime, utcOf(f.lastTime)),
-        duration(f.lastTime - f.firstTime),
-        std::to_string(f.points),
-        std::to_string(f.unusable),
-        duration(f.engineSeconds),
-        std::to_string(f.maxRpm),
-        ran ? std::to_string(f.meanRpm) : "",
-        std::to_string(f.maxT1),
-        ran ? number(f.meanT1, 1) : "",
-        std::to_string(f.maxT2),
-        ran ? number(f.meanT2, 1) : "",
-        std::to_string(f.minOat),
-        std::to_string(f.maxOat),
-        std::to_string(f.fuelStart),
-        std::to_string(f.fuelEnd),
-        std::to_string(f.fuelStart - f.fuelEnd),
-        f.engineSeconds >= 60 ? number((f.fuelStart - f.fuelEnd) * 3600.0 / f.engineSeconds, 1) : "",
-        std::to_string(f.maxAltitude),
-        f.hasPosition ? std::to_string(f.maxAltitudeGps) : "",
-        std::to_string(f.totalClimb),
-        number(f.bestClimb, 1),
-        number(f.bestSink, 1),
-        number(f.distanceKm, 1),
-        f.hasPosition ? std::to_string(f.maxSpeed) : "",
-        f.possiblyCut ? "yes" : "",
-        formatNames(files, " "),
-    };
-    std::vector<std::string> all = fields;
-    all.resize(fields.size() + otherColumns);
-    row.assign(all);
+    const RowSource source{f, stem, files};
+    std::vector<std::string> fields(columnCount + otherColumns);
+    for (std::size_t k = 0; k < columnCount; ++k)
+        fields[k] = columns[k].value(source);
+    row.assign(fields);
     return row;
 }
 

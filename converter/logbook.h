@@ -30,8 +30,10 @@ enum class Column {
     MaxOat, FuelStart, FuelEnd, FuelUsed, FuelBurn, MaxAltitude, MaxAltitudeGps, TotalClimb, BestClimb, BestSink,
     Distance, MaxSpeed, PossiblyCut, Files, Count
 };
-// The header text of each column.
-extern const char* const logbookColumns[static_cast<int>(Column::Count)];
+constexpr std::size_t columnCount = static_cast<std::size_t>(Column::Count);
+// The header text of a column.
+const char* columnHeader(std::size_t k);
+inline const char* columnHeader(Column c) { return columnHeader(static_cast<std::size_t>(c)); }
 
 constexpr const char* logbookName = "logbook.csv";
 constexpr const char* unreadableName = "logbook.unreadable.txt";

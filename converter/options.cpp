@@ -60,8 +60,9 @@ std::string helpText()
     return helpHead + text + line + "\n" + helpTail;
 }
 
-// A pilot's detail as an IGC header carries it: one line of printable text.
-std::string detail(const std::string& value)
+// `value` without control characters, without blanks around it, and at
+// most `most` bytes long.
+std::string printable(const std::string& value, std::size_t most = std::string::npos)
 {
     std::string out;
     for (const char c : value)
@@ -69,8 +70,11 @@ std::string detail(const std::string& value)
             out += c;
     const auto b = out.find_first_not_of(' ');
     const auto e = out.find_last_not_of(' ');
-    return b == std::string::npos ? "" : out.substr(b, std::min<std::size_t>(e - b + 1, 80));
+    return b == std::string::npos ? "" : out.substr(b, std::min(e - b + 1, most));
 }
+
+// A pilot's detail as an IGC header carries it: one line of printable text.
+std::string detail(const std::string& value) { return printable(value, 80); }
 
 enum LongOnly { PilotOption = 256, AircraftOption, RegistrationOption, CompetitionIdOption };
 
@@ -125,7 +129,7 @@ void readSettings(const std::string& text, const std::string& name, PilotDetails
     for (std::size_t at = 0; at < text.size();) {
         std::size_t end = text.find('\n', at);
         end = end == std::string::npos ? text.size() : end;
-        const std::string line = detail(text.substr(at, end - at));
+        const std::string line = printable(text.substr(at, end - at));
         at = end + 1;
         ++lineNumber;
         if (line.empty() || line[0] == '#')

@@ -137,7 +137,7 @@ std::string figuresTables(const LogbookRow& row)
     for (const auto& [from, to] : {std::pair{0, split}, std::pair{split, static_cast<int>(Column::Files)}}) {
         out += "<table class=\"figures\"><tbody>\n";
         for (int k = from; k < to; ++k)
-            out += "<tr><th scope=\"row\">" + escaped(logbookColumns[k]) + "</th><td>" +
+            out += "<tr><th scope=\"row\">" + escaped(columnHeader(static_cast<std::size_t>(k))) + "</th><td>" +
                    escaped(row.field(static_cast<std::size_t>(k))) + "</td></tr>\n";
         out += "</tbody></table>";
     }
@@ -154,7 +154,7 @@ void indexPage(const Logbook& book, const std::function<bool(const std::string&)
         } else if (name == "columns") {
             std::string heads;
             for (const Column c : indexColumns)
-                heads += "<th scope=\"col\">" + escaped(logbookColumns[static_cast<int>(c)]) + "</th>";
+                heads += "<th scope=\"col\">" + escaped(columnHeader(c)) + "</th>";
             out(heads);
         } else if (name == "flights") {
             std::string rows;

@@ -1,4 +1,4 @@
-// Exit statuses of both programs, in one place; the README and the manual
+// Exit statuses of the instrument programs, in one place (kxconvert adds its own in library.h); the README and the manual
 // pages list the same.
 #pragma once
 
