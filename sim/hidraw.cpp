@@ -35,6 +35,8 @@ const std::string usbPath = "/devices/pci0000:00/0000:00:14.0/usb1/1-1";
 const std::string hidPath = usbPath + "/1-1:1.0/0003:02AB:0031.0001";
 const std::string rawPath = hidPath + "/hidraw/hidraw0";
 
+}  // namespace
+
 struct Node {
     UMockdevTestbed* testbed = nullptr;
     int master = -1;        // the pty behind the node
@@ -43,8 +45,10 @@ struct Node {
     bool gone = false;      // pulled out: a udev remove event went out
     bool used = false;
     std::string serial;
+    UMockdevIoctlBase* handler = nullptr;
 };
-Node node;
+
+namespace {
 
 uint64_t now() { return static_cast<uint64_t>(g_get_monotonic_time()); }
 
@@ -54,29 +58,29 @@ bool answerDue()
     return r && r->dueUs <= now();
 }
 
-void signalIfDue()
+void signalIfDue(Node& node)
 {
     const char one = 1;
     if (!node.signalled && answerDue() && write(node.master, &one, 1) == 1)
         node.signalled = true;
 }
 
-gboolean onTimer(gpointer)
+gboolean onTimer(gpointer data)
 {
-    signalIfDue();
+    signalIfDue(*static_cast<Node*>(data));
     return G_SOURCE_REMOVE;
 }
 
 // Wakes a poll when the next answer is due.
-void scheduleSignal()
+void scheduleSignal(Node& node)
 {
     const Reply* r = nextReply();
     if (r)
-        g_timeout_add(r->dueUs > now() ? static_cast<guint>((r->dueUs - now() + 999) / 1000) : 0, onTimer, nullptr);
+        g_timeout_add(r->dueUs > now() ? static_cast<guint>((r->dueUs - now() + 999) / 1000) : 0, onTimer, &node);
 }
 
 // The instrument is pulled out: udev says so, and the node fails from now on.
-void pullOut()
+void pullOut(Node& node)
 {
     node.gone = true;
     umockdev_testbed_uevent(node.testbed, ("/sys" + rawPath).c_str(), "remove");
@@ -85,8 +89,9 @@ void pullOut()
         node.signalled = true;
 }
 
-gboolean onWrite(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer)
+gboolean onWrite(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data)
 {
+    Node& node = *static_cast<Node*>(data);
     UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
     const size_t n = static_cast<size_t>(arg->data_len);
     if (node.gone) {
@@ -104,18 +109,19 @@ gboolean onWrite(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer)
             r->dueUs += 1000000;  // a late answer: past any read that waits for it
         }
         if (removed()) {
-            pullOut();
+            pullOut(node);
             umockdev_ioctl_client_complete(client, -1, ENODEV);
             return TRUE;
         }
-        scheduleSignal();
+        scheduleSignal(node);
     }
     umockdev_ioctl_client_complete(client, static_cast<long>(n), 0);
     return TRUE;
 }
 
-gboolean onRead(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer)
+gboolean onRead(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data)
 {
+    Node& node = *static_cast<Node*>(data);
     UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
     if (node.gone || takeReadFailure()) {
         umockdev_ioctl_client_complete(client, -1, node.gone ? ENODEV : EIO);
@@ -132,8 +138,8 @@ gboolean onRead(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer)
     char byte;
     if (node.signalled && read(node.slave, &byte, 1) == 1)
         node.signalled = false;
-    signalIfDue();
-    scheduleSignal();
+    signalIfDue(node);
+    scheduleSignal(node);
     umockdev_ioctl_client_complete(client, static_cast<long>(n), 0);
     return TRUE;
 }
@@ -190,35 +196,48 @@ std::string record(const std::string& serial)
 
 }  // namespace
 
-bool addInstrument(UMockdevTestbed* testbed, const std::string& serial)
+Node* create(UMockdevTestbed* testbed, const std::string& serial)
 {
     GError* error = nullptr;
-    node.testbed = testbed;
-    node.serial = serial;
-    UMockdevIoctlBase* handler = umockdev_ioctl_base_new();
-    g_signal_connect(handler, "handle-ioctl", G_CALLBACK(onIoctl), nullptr);
-    g_signal_connect(handler, "handle-read", G_CALLBACK(onRead), nullptr);
-    g_signal_connect(handler, "handle-write", G_CALLBACK(onWrite), nullptr);
+    Node* node = new Node;
+    node->testbed = testbed;
+    node->serial = serial;
+    node->handler = umockdev_ioctl_base_new();
+    g_signal_connect(node->handler, "handle-ioctl", G_CALLBACK(onIoctl), node);
+    g_signal_connect(node->handler, "handle-read", G_CALLBACK(onRead), node);
+    g_signal_connect(node->handler, "handle-write", G_CALLBACK(onWrite), node);
     if (umockdev_testbed_add_from_string(testbed, record(serial).c_str(), &error) &&
-        umockdev_testbed_attach_ioctl(testbed, "/dev/hidraw0", handler, &error)) {
-        node.master = umockdev_testbed_get_dev_fd(testbed, "/dev/hidraw0");
+        umockdev_testbed_attach_ioctl(testbed, "/dev/hidraw0", node->handler, &error)) {
+        node->master = umockdev_testbed_get_dev_fd(testbed, "/dev/hidraw0");
         termios raw{};
-        tcgetattr(node.master, &raw);
+        tcgetattr(node->master, &raw);
         cfmakeraw(&raw);  // every byte reaches poll at once, no line editing
-        tcsetattr(node.master, TCSANOW, &raw);
-        node.slave = open(ptsname(node.master), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (node.slave >= 0)
-            return true;
+        tcsetattr(node->master, TCSANOW, &raw);
+        node->slave = open(ptsname(node->master), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (node->slave >= 0)
+            return node;
     }
     g_printerr("kxemu: cannot emulate the instrument as hidraw: %s\n", error ? error->message : "no pty behind the node");
     if (error)
         g_error_free(error);
-    return false;
+    destroy(node);
+    return nullptr;
 }
 
-std::vector<std::string> instrumentsUsed()
+std::vector<std::string> instrumentsUsed(const Node* node)
 {
-    return node.used ? std::vector<std::string>{node.serial} : std::vector<std::string>{};
+    return node && node->used ? std::vector<std::string>{node->serial} : std::vector<std::string>{};
+}
+
+void destroy(Node* node)
+{
+    if (!node)
+        return;
+    if (node->slave >= 0)
+        close(node->slave);
+    if (node->handler)
+        g_object_unref(node->handler);
+    delete node;
 }
 
 }  // namespace sim::hidraw

@@ -63,7 +63,7 @@ void childEnded(GPid, gint how, gpointer data)
 
 // What the instrument saw, for the tests: requests by command, restarts,
 // and the instrument each request went to.
-void writeReport(const char* path)
+void writeReport(const char* path, const sim::hidraw::Node* node)
 {
     FILE* f = std::fopen(path, "w");
     if (!f)
@@ -74,7 +74,7 @@ void writeReport(const char* path)
     std::fprintf(f, "requests %zu\nrestarts %u\n", sim::log().requests.size(), sim::log().restarts);
     for (const auto& [command, n] : byCommand)
         std::fprintf(f, "command %d %d\n", command, n);
-    for (const auto& used : {sim::usbfs::instrumentsUsed(), sim::hidraw::instrumentsUsed()})
+    for (const auto& used : {sim::usbfs::instrumentsUsed(), sim::hidraw::instrumentsUsed(node)})
         for (const std::string& serial : used)
             std::fprintf(f, "used %s\n", serial.c_str());
     std::fclose(f);
@@ -82,7 +82,8 @@ void writeReport(const char* path)
 
 // The instruments attached: KXEMU_COUNT of them (1, or 2), none when the
 // instrument is absent; false, with the reason, when they cannot be made.
-bool attachInstruments(UMockdevTestbed* testbed, bool hidraw)
+// The hidraw node, when there is one, goes to `node`.
+bool attachInstruments(UMockdevTestbed* testbed, bool hidraw, sim::hidraw::Node*& node)
 {
     const char* count = std::getenv("KXEMU_COUNT");
     const int wanted = count ? std::atoi(count) : 1;
@@ -96,7 +97,7 @@ bool attachInstruments(UMockdevTestbed* testbed, bool hidraw)
     }
     for (int i = 1; sim::config().present && i <= wanted; ++i) {
         const std::string serial = "KX000" + std::to_string(i);
-        if (!(hidraw ? sim::hidraw::addInstrument(testbed, serial) : sim::usbfs::addInstrument(testbed, i, serial)))
+        if (hidraw ? !(node = sim::hidraw::create(testbed, serial)) : !sim::usbfs::addInstrument(testbed, i, serial))
             return false;
     }
     return true;
@@ -151,13 +152,15 @@ int main(int argc, char** argv)
     for (const uint8_t quick : {sim::wire::command::identify, sim::wire::command::readLog, sim::wire::command::writeFlash})
         sim::config().answerUs[quick] = hidraw ? 2000 : 0;
     UMockdevTestbed* testbed = umockdev_testbed_new();
-    const bool started = attachInstruments(testbed, hidraw) && startProgram(argv + 1);
+    sim::hidraw::Node* node = nullptr;
+    const bool started = attachInstruments(testbed, hidraw, node) && startProgram(argv + 1);
     if (started) {
         waitForProgram();
         sim::deviceClosed();  // KXSIM_FLASH_OUT
         if (const char* report = std::getenv("KXEMU_REPORT"))
-            writeReport(report);
+            writeReport(report, node);
     }
+    sim::hidraw::destroy(node);
     g_object_unref(testbed);
     return started ? run.status : 2;
 }

@@ -16,18 +16,16 @@ import json
 import math
 import os
 import re
-import struct
 import subprocess
 import sys
 import tempfile
 import xml.etree.ElementTree as ET
 from datetime import datetime, timezone
 
-from checks import expect, finish, failures
+from checks import decode, expect, finish, failures, record, usable
 
 build, readers = map(os.path.abspath, sys.argv[1:3])
 kxconvert = os.path.join(build, "kxconvert")
-RECORD = ">BIffBhBBHhhbBHhh"
 
 
 def utc(text):
@@ -39,26 +37,11 @@ def iso(t):
 
 
 def point(time, lat, lon, **values):
-    """A point record as the instrument stores it, big-endian."""
+    """A point record with this script's usual values where `values` gives none."""
     v = dict(speed=80, alt_gps=500, course=45, sats=9, rpm=250, t1=70, t2=75, oat=-3, fuel=50, pressure=0,
              alt=480, vario=-7)
     v.update(values)
-    return struct.pack(RECORD, 1, time, lat, lon, v["speed"], v["alt_gps"], v["course"], v["sats"], v["rpm"], v["t1"],
-                       v["t2"], v["oat"], v["fuel"], v["pressure"], v["alt"], v["vario"])
-
-
-def decode(record):
-    """The values of a point record, as a reader of the log must see them."""
-    _, t, lat, lon, speed, alt_gps, course, sats, rpm, t1, t2, oat, fuel, pressure, alt, vario = \
-        struct.unpack(RECORD, record)
-    return dict(time=t, lat=lat, lon=lon, speed=0 if speed >= 250 else speed, alt_gps=alt_gps, course=course * 2,
-                sats=sats, rpm=rpm * 10 % 65536, t1=t1, t2=t2, oat=oat, fuel=fuel, pressure=pressure, alt=alt,
-                vario=vario)
-
-
-def usable(p):
-    return p["lat"] != 0 and math.isfinite(p["lat"]) and math.isfinite(p["lon"]) and abs(p["lat"]) <= 90 \
-        and abs(p["lon"]) <= 180
+    return record(time, lat, lon, **v)
 
 
 nan, inf = float("nan"), float("inf")

@@ -10,13 +10,12 @@ import csv
 import json
 import os
 import re
-import struct
 import subprocess
 import sys
 import tempfile
 from datetime import datetime, timezone
 
-from checks import expect, finish
+from checks import expect, finish, record, whole
 
 build, readers = map(os.path.abspath, sys.argv[1:3])
 kxconvert = os.path.join(build, "kxconvert")
@@ -24,18 +23,12 @@ T0 = int(datetime(2024, 5, 1, 10, 0, tzinfo=timezone.utc).timestamp())
 
 
 def point(t, lat=50.0, lon=8.0, speed=80, rpm=500, alt=300, **v):
-    return struct.pack(">BIffBhBBHhhbBHhh", 1, t, lat, lon, speed, v.get("gps", alt + 10), 45, 9, rpm,
-                       v.get("t1", 80), v.get("t2", 90), v.get("oat", 10), v.get("fuel", 70), 9000, alt,
-                       v.get("vario", 0))
+    return record(t, lat, lon, speed, v.get("gps", alt + 10), 45, 9, rpm, v.get("t1", 80), v.get("t2", 90),
+                  v.get("oat", 10), v.get("fuel", 70), 9000, alt, v.get("vario", 0))
 
 
 def flight(start, n=20, step=5, lat=None, **v):
     return b"".join(point(start + i * step, 50.0 + i * 1e-3 if lat is None else lat, **v) for i in range(n))
-
-
-def whole(log):
-    """A log as a complete download holds it: 1 MiB, erased space after the records."""
-    return log + b"\xff" * ((1 << 20) - len(log))
 
 
 def convert(folder, log, *args, user=None, env=None):

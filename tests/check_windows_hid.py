@@ -16,6 +16,7 @@ reads do not fail but time out: the download ends at its 30 s bound with
 usage: check_windows_hid.py WINDOWS_BUILD_FOLDER LINUX_BUILD_FOLDER
 """
 import os
+import shlex
 import shutil
 import subprocess
 import sys
@@ -34,13 +35,14 @@ def wine_env(extra=None):
     return env
 
 
-def run(folder, program, args=(), env=None, emulated=True, instrument=True, timeout=300):
-    """Status, standard output and error of a Windows program run in `folder`."""
-    words = " ".join(f"'{a}'" for a in args)
-    wait = f"wine '{app}/kxhidwait.exe' >/dev/null 2>&1;" if instrument else ""
+def run(app, folder, program, args=(), env=None, emulated=True, instrument=True, timeout=300):
+    """Status, standard output and error of the Windows program `program` of
+    the folder `app`, run in `folder`."""
+    words = " ".join(shlex.quote(a) for a in args)
+    wait = f"wine {shlex.quote(os.path.join(app, 'kxhidwait.exe'))} >/dev/null 2>&1;" if instrument else ""
     script = (f"wineserver -p 30; wine cmd /c exit >/dev/null 2>&1; {wait} "
-              f"wine '{app}/{program}' {words} </dev/null >out.txt 2>err.txt; echo $? >status.txt; "
-              "wineserver -k; wineserver -w")
+              f"wine {shlex.quote(os.path.join(app, program))} {words} </dev/null >out.txt 2>err.txt; "
+              "echo $? >status.txt; wineserver -k; wineserver -w")
     command = [kxemu, "--hidraw", "sh", "-c", script] if emulated else ["sh", "-c", script]
     try:
         subprocess.run(command, cwd=folder, env=wine_env(env), stdin=subprocess.DEVNULL, capture_output=True,
@@ -55,7 +57,7 @@ def run(folder, program, args=(), env=None, emulated=True, instrument=True, time
     return int(read("status.txt")), read("out.txt"), read("err.txt")
 
 
-def download_and_export():
+def download_and_export(app):
     """One full download with a timeout, a late reply, a CRC fault and a wrong
     echo folded in, beside the -sim program's with the same faults."""
     results = {}
@@ -63,7 +65,7 @@ def download_and_export():
     for emulated in (True, False):
         with tempfile.TemporaryDirectory() as d:
             program = "kxlogreader.exe" if emulated else "kxlogreader-sim.exe"
-            status, out, err = run(d, program, env=faults, emulated=emulated, instrument=emulated)
+            status, out, err = run(app, d, program, env=faults, emulated=emulated, instrument=emulated)
             expect(f"download status ({program})", status, 0)
             raw = open(os.path.join(d, "raw.dat"), "rb").read() if os.path.exists(os.path.join(d, "raw.dat")) else b""
             results[emulated] = (comparable(out), raw, exported(d))
@@ -73,25 +75,25 @@ def download_and_export():
     expect("the exports the same", (results[True][2] == results[False][2], len(results[True][2])), (True, 4))
 
 
-def removal():
+def removal(app):
     # Wine does not fail the reads of a handle whose device went away: they
     # time out, and the download ends at its 30 s bound.
-    said = check_removal(lambda d, program, env: run(d, program, env=env), "kxlogreader.exe",
+    said = check_removal(lambda d, program, env: run(app, d, program, env=env), "kxlogreader.exe",
                          rb"(?:The instrument stopped answering|No usable answer from the instrument)[^\r\n]*")
     print("pulled out, kxlogreader.exe says:", said)
 
 
-def flashing():
+def flashing(app):
     make = lambda d, *args: subprocess.run(["wine", os.path.join(app, "kxsim-firmware.exe"), *args], cwd=d,
                                            env=wine_env(), capture_output=True)
-    check_flashing(lambda d, program, env: run(d, program, env=env), "kxflash.exe", make)
+    check_flashing(lambda d, program, env: run(app, d, program, env=env), "kxflash.exe", make)
 
 
-def no_instrument():
+def no_instrument(app):
     with tempfile.TemporaryDirectory() as d:
-        status, out, err = run(d, "kxflash.exe", env={"KXSIM_ABSENT": "1"}, instrument=False)
+        status, out, err = run(app, d, "kxflash.exe", env={"KXSIM_ABSENT": "1"}, instrument=False)
         expect("no instrument: kxflash", (status, out.endswith(b"Quellon device not found!\r\n")), (2, True))
-        status, out, err = run(d, "kxlogreader.exe", env={"KXSIM_ABSENT": "1"}, instrument=False)
+        status, out, err = run(app, d, "kxlogreader.exe", env={"KXSIM_ABSENT": "1"}, instrument=False)
         expect("no instrument: kxlogreader", b"Device not found \r\nReading data \r\n" in out, True)
 
 
@@ -107,10 +109,8 @@ subprocess.run(["wine", "reg", "add", r"HKLM\System\CurrentControlSet\Services\w
 subprocess.run(["wineserver", "-k"], env=wine_env())
 subprocess.run(["wineserver", "-w"], env=wine_env())
 try:
-    no_instrument()
-    flashing()
-    download_and_export()
-    removal()
+    for case in (no_instrument, flashing, download_and_export, removal):
+        case(app)
 finally:
     shutil.rmtree(app)
 finish("runs of the Windows programs over wine's HID stack ended as expected")

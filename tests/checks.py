@@ -1,8 +1,11 @@
 """What the check scripts share: the failures gathered and reported, the
-console compared without what depends on the moment, the files of an export
-folder, and the flashing cases that every stack is taken through."""
+log's records as the instrument stores them and as a reader must decode them,
+the console compared without what depends on the moment, the files of an
+export folder, and the flashing cases that every stack is taken through."""
+import math
 import os
 import re
+import struct
 import sys
 import tempfile
 
@@ -21,6 +24,48 @@ def finish(what):
         print("FAILED:", f)
     print(f"{'all' if not failures else 'not all'} {what}")
     sys.exit(1 if failures else 0)
+
+
+# A point record as the log holds it, big-endian: type 1, time (s since 1970
+# UTC), latitude and longitude (floats), speed (km/h, 250 and more: none),
+# GPS altitude, course (degrees / 2), satellites, engine speed (rpm / 10),
+# T1, T2, outside air, fuel, pressure, altitude, climb rate (0.1 m/s).
+RECORD = ">BIffBhBBHhhbBHhh"
+# Times strictly between these two are the instrument's.
+EARLIEST, LATEST = 1614890433, 1854890433
+
+
+def record(time, lat, lon, speed=0, alt_gps=0, course=0, sats=0, rpm=0, t1=0, t2=0, oat=0, fuel=0, pressure=0,
+           alt=0, vario=0):
+    """A point record with the values as stored (course and engine speed scaled down)."""
+    return struct.pack(RECORD, 1, time, lat, lon, speed, alt_gps, course, sats, rpm, t1, t2, oat, fuel, pressure, alt,
+                       vario)
+
+
+def decode(rec):
+    """The values of a point record as a reader of the log must see them."""
+    _, t, lat, lon, speed, alt_gps, course, sats, rpm, t1, t2, oat, fuel, pressure, alt, vario = \
+        struct.unpack(RECORD, rec)
+    return dict(time=t, lat=lat, lon=lon, speed=0 if speed >= 250 else speed, alt_gps=alt_gps, course=course * 2,
+                sats=sats, rpm=rpm * 10 % 65536, t1=t1, t2=t2, oat=oat, fuel=fuel, pressure=pressure, alt=alt,
+                vario=vario)
+
+
+def usable(p):
+    """A position that maps and scorers take."""
+    return p["lat"] != 0 and math.isfinite(p["lat"]) and math.isfinite(p["lon"]) and abs(p["lat"]) <= 90 \
+        and abs(p["lon"]) <= 180
+
+
+def points(log):
+    """The decoded point records of a log, in file order."""
+    return [decode(log[k:k + 32]) for k in range(0, len(log) - 31, 32)
+            if log[k] == 1 and EARLIEST < struct.unpack(">I", log[k + 1:k + 5])[0] < LATEST]
+
+
+def whole(log):
+    """A log as a complete download holds it: 1 MiB, erased space after the records."""
+    return log + b"\xff" * ((1 << 20) - len(log))
 
 
 def comparable(text):
