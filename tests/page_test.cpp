@@ -1,0 +1,212 @@
+// A flight's page read as text, without a browser: its series, paths, axis
+// labels, track and figures, and the data its script reads. The browser test
+// (check_pages.py) is left what only a browser shows.
+#include <cmath>
+#include <map>
+#include <regex>
+#include <set>
+
+#include "converter.h"
+#include "pagetext.h"
+#include "support.h"
+
+namespace {
+
+// What the page says of itself, taken apart with regular expressions.
+struct PageText {
+    std::string html;
+    // The attribute `name` of every element matching `tag` (an opening tag's start, "<path class=\"series\"").
+    std::vector<std::string> attributes(const std::string& tag, const std::string& name) const
+    {
+        std::vector<std::string> found;
+        const std::regex element(tag + "[^>]*");
+        const std::regex attribute(" " + name + "=\"([^\"]*)\"");
+        for (std::sregex_iterator it(html.begin(), html.end(), element), end; it != end; ++it) {
+            std::smatch m;
+            const std::string text = it->str();
+            if (std::regex_search(text, m, attribute))
+                found.push_back(m[1]);
+        }
+        return found;
+    }
+    // The texts of the elements that `open` starts, up to their closing tag.
+    std::vector<std::string> texts(const std::string& open, const std::string& close) const
+    {
+        std::vector<std::string> found;
+        const std::regex element(open + "([^<]*)" + close);
+        for (std::sregex_iterator it(html.begin(), html.end(), element), end; it != end; ++it)
+            found.push_back((*it)[1]);
+        return found;
+    }
+    // The chart's part of the page, from its <svg> to its </svg>.
+    PageText chart(int k) const
+    {
+        const std::size_t from = html.find("<svg class=\"chart\" id=\"chart" + std::to_string(k) + "\"");
+        return {html.substr(from, html.find("</svg>", from) - from)};
+    }
+};
+
+// A path's points, as the x and y of each M or L.
+std::vector<std::pair<double, double>> pathPoints(const std::string& d)
+{
+    std::vector<std::pair<double, double>> points;
+    const std::regex point("[ML](-?[0-9.]+) (-?[0-9.]+)");
+    for (std::sregex_iterator it(d.begin(), d.end(), point), end; it != end; ++it)
+        points.emplace_back(std::stod((*it)[1]), std::stod((*it)[2]));
+    return points;
+}
+
+class Page : public InTempDir {
+protected:
+    // The page of the one flight of the log, written by kxconvert.
+    PageText convert(const LogBuilder& log)
+    {
+        log.save();
+        const RunResult r = runConverterCaptured({"-f", "html"});
+        EXPECT_EQ(r.status, 0) << r.err;
+        const std::vector<std::string> names = listFolder(".");
+        for (const std::string& n : names)
+            if (endsWith(n, "-01.html"))
+                return {readFile(n)};
+        ADD_FAILURE() << "no page written";
+        return {};
+    }
+};
+
+constexpr uint32_t start = 1714550400;  // 2024-05-01 08:00:00 UTC
+constexpr double plotLeft = 64, plotRight = 864, plotTop = 10;
+
+// A flight of 20 minutes at 48 N, a point a second, the pressure altitude
+// climbing from 100 m, with a spike to 500 m in its second second.
+LogBuilder climbingFlight()
+{
+    LogBuilder log;
+    for (uint32_t i = 0; i < 1200; ++i) {
+        sim::PointFields p = example(start + i, 48.1f + static_cast<float>(i) * 1e-5f, 11.5f, 0);
+        p.altitude = static_cast<int16_t>(i == 1 ? 500 : 100 + i / 12);
+        p.vario = static_cast<int16_t>(i % 3);  // 0.0 to 0.2 m/s: a scale of hundredths
+        log.point(p);
+    }
+    return log;
+}
+
+TEST_F(Page, SeriesAreDrawnWholeInsideTheirPlotsWithTheirPeaks)
+{
+    const PageText page = convert(climbingFlight());
+    const std::vector<std::string> series = page.attributes("<path class=\"series\"", "data-series");
+    EXPECT_EQ(series, (std::vector<std::string>{"baro", "gps", "rpm", "t1", "t2", "fuel", "oat", "climb", "track"}));
+    for (const std::string& d : page.attributes("<path class=\"series\"", "d")) {
+        const auto points = pathPoints(d);
+        ASSERT_FALSE(points.empty());
+        EXPECT_EQ(d[0], 'M') << "a path starts with a move";
+        EXPECT_EQ(std::count(d.begin(), d.end(), 'M'), 1) << "a flight without gaps is one line: " << d.substr(0, 80);
+    }
+    const std::string baro = page.chart(0).attributes("<path class=\"series\"", "d").at(0);
+    const auto points = pathPoints(baro);
+    EXPECT_GE(points.front().first, plotLeft) << "no point before the plot: " << baro.substr(0, 40);
+    EXPECT_DOUBLE_EQ(points.front().first, plotLeft) << "the first record at the plot's left edge";
+    EXPECT_DOUBLE_EQ(points.back().first, plotRight) << "the last record at its right edge";
+    double top = 1e9;
+    for (const auto& [x, y] : points) {
+        EXPECT_TRUE(x >= plotLeft && x <= plotRight) << x;
+        top = std::min(top, y);
+    }
+    EXPECT_DOUBLE_EQ(top, plotTop) << "the spike of the flight's second second reaches the top of the plot";
+    // 1,200 records into 800 columns keep at most four values a column.
+    EXPECT_LE(points.size(), 4u * 800u);
+}
+
+TEST_F(Page, AxisLabelsAreTheirValuesToTheDecimalsOfTheirStep)
+{
+    const PageText page = convert(climbingFlight());
+    for (int k = 0; k < 6; ++k) {
+        const std::vector<std::string> labels = page.chart(k).texts("<text class=\"tick\"[^>]*text-anchor=\"end\">", "</text>");
+        ASSERT_GE(labels.size(), 2u) << "chart " << k;
+        EXPECT_EQ(std::set<std::string>(labels.begin(), labels.end()).size(), labels.size()) << "chart " << k;
+    }
+    EXPECT_EQ(page.chart(5).texts("<text class=\"tick\"[^>]*text-anchor=\"end\">", "</text>"),
+              (std::vector<std::string>{"0.00", "0.05", "0.10", "0.15", "0.20"}));
+    EXPECT_EQ(page.chart(0).texts("<text class=\"tick\"[^>]*text-anchor=\"end\">", "</text>"),
+              (std::vector<std::string>{"100", "200", "300", "400", "500"}));
+    // Every step the scale can choose: its multiples stay apart, and whole steps have no decimals.
+    for (double power = 1e-6; power < 1e5; power *= 10)
+        for (const double m : {1.0, 2.0, 5.0}) {
+            const double step = m * power;
+            std::set<std::string> seen;
+            for (int i = -3; i <= 3; ++i)
+                seen.insert(page::decimals(i * step, page::decimalsOf(step)));
+            EXPECT_EQ(seen.size(), 7u) << "step " << step;
+            if (step >= 1) {
+                EXPECT_EQ(page::decimals(3 * step, page::decimalsOf(step)).find('.'), std::string::npos) << step;
+            }
+        }
+}
+
+TEST_F(Page, TrackAroundTheFlightsLatitudeAndGapsWithoutAFix)
+{
+    LogBuilder log = climbingFlight();
+    log.point(example(start + 1200, 0.0f, 0.0f)).point(example(start + 1201, 48.2f, 11.6f));
+    const PageText page = convert(log);
+    EXPECT_NE(page.html.find("Drawn around latitude 48.1\xC2\xB0."), std::string::npos);
+    const std::string track = page.attributes("<path class=\"series\" data-series=\"track\"", "d").at(0);
+    EXPECT_EQ(std::count(track.begin(), track.end(), 'M'), 2) << "no line across the point without a fix";
+    for (const auto& [x, y] : pathPoints(track))
+        EXPECT_TRUE(x >= 20 && x <= 580 && y >= 20 && y <= 360) << x << " " << y;
+    const std::string gps = page.chart(0).attributes("<path class=\"series\" data-series=\"gps\"", "d").at(0);
+    EXPECT_EQ(std::count(gps.begin(), gps.end(), 'M'), 2) << "the GPS altitude breaks where the fix is lost";
+}
+
+// The script reads its columns and cells from the data: every cell the data
+// names is in the read-out, every column it names is in the records, and the
+// records hold every quantity for every time.
+TEST_F(Page, DataNamesTheReadOutsCellsAndColumns)
+{
+    const PageText page = convert(climbingFlight());
+    const std::vector<std::string> cells = page.attributes("<td", "data-field");
+    const std::size_t from = page.html.find("<script type=\"application/json\" id=\"kx-data\">");
+    ASSERT_NE(from, std::string::npos);
+    const std::string data = page.html.substr(from, page.html.find("</script>", from) - from);
+    std::set<std::string> named = {"utc", "local"};
+    const std::regex quoted("\"([a-z0-9]+)\"");
+    const std::regex cell("\\{\"cell\":\"([a-z0-9]+)\",\"keys\":\\[([^\\]]*)\\]");
+    std::size_t readout = 0;
+    for (std::sregex_iterator it(data.begin(), data.end(), cell), end; it != end; ++it, ++readout) {
+        named.insert((*it)[1]);
+        const std::string keys = (*it)[2];
+        for (std::sregex_iterator k(keys.begin(), keys.end(), quoted); k != end; ++k)
+            EXPECT_NE(data.find("\"" + (*k)[1].str() + "\":["), std::string::npos) << "column " << (*k)[1];
+    }
+    EXPECT_EQ(std::set<std::string>(cells.begin(), cells.end()), named);
+    EXPECT_EQ(cells.size(), named.size());
+    EXPECT_EQ(readout, cells.size() - 2);
+    std::map<std::string, std::size_t> lengths;
+    const std::regex column("\"([a-z0-9]+)\":\\[([^\\]]*)\\]");
+    const std::string records = data.substr(data.find("\"records\""));
+    for (std::sregex_iterator it(records.begin(), records.end(), column), end; it != end; ++it) {
+        const std::string values = (*it)[2];
+        lengths[(*it)[1]] = static_cast<std::size_t>(std::count(values.begin(), values.end(), ',')) + 1;
+    }
+    EXPECT_EQ(lengths.size(), 12u);
+    for (const auto& [key, n] : lengths)
+        EXPECT_EQ(n, lengths.at("t")) << key;
+}
+
+// The figures are the logbook row's, and what comes from the pilot is escaped.
+TEST_F(Page, FiguresAreTheLogbooksAndUserTextIsEscaped)
+{
+    climbingFlight().save();
+    const RunResult r = runConverterCaptured({"-f", "html", "--pilot", "Jo <b>\"&\"</b>"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const PageText page{readFile("2024-05-01-XXX-KXP-01.html")};
+    EXPECT_NE(page.html.find("Pilot: Jo &lt;b&gt;&quot;&amp;&quot;&lt;/b&gt;. "), std::string::npos);
+    const std::string book = readFile("logbook.csv");
+    const std::string header = book.substr(0, book.find("\r\n"));
+    const std::string row = book.substr(header.size() + 2, book.find("\r\n", header.size() + 2) - header.size() - 2);
+    std::vector<std::string> values = page.texts("<tr><th scope=\"row\">[^<]*</th><td>", "</td></tr>");
+    std::string joined;
+    for (const std::string& v : values)
+        joined += (joined.empty() ? "" : ",") + v;
+    EXPECT_EQ(joined + ",html", row) << "every column's value in the page's figures, in the logbook's order";
+}
+
+}  // namespace
