@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "converter.h"
+#include "logbook.h"
 #include "logfile.h"
 #include "logreader.h"
 #include "platform.h"
@@ -29,8 +30,53 @@ TEST(UtcDates, EveryDayFrom1970To2106AsTheCLibrarySeesIt)
             ASSERT_EQ(std::vector<int>({u.year, u.month, u.day, u.hour, u.minute, u.second}),
                       std::vector<int>({c->tm_year + 1900, c->tm_mon + 1, c->tm_mday, c->tm_hour, c->tm_min, c->tm_sec}))
                 << "log time " << second;
+            ASSERT_EQ(secondsOf(u), static_cast<int64_t>(second)) << "and back";
         }
     }
+}
+
+// What a hand or a spreadsheet leaves of the logbook: rows without the
+// header line, a header whose flight column was renamed, a count that is no
+// number. Rows found by their place are kept; a line that is no row is set aside.
+TEST(LogbookReader, RowsWithoutTheirHeaderAreReadByPlace)
+{
+    Logbook written;
+    for (uint32_t k = 0; k < 3; ++k) {
+        FlightFigures f;
+        f.firstTime = f.lastTime = t0 + 3600 * k;
+        f.points = 10 + k;
+        written.rows[f.firstTime] = logbookRow(f, flightStem(utcOf(f.firstTime), k + 1), 1, 0);
+    }
+    const std::string text = logbookText(written);
+    const std::string rows = text.substr(text.find("\r\n") + 2);
+    const auto read = [](const std::string& book) {
+        Logbook l;
+        OutputCapture quiet;
+        readLogbook(book, "logbook.csv", l);
+        return std::make_pair(l.rows.size(), l.unreadable);
+    };
+    EXPECT_EQ(read(rows), std::make_pair(std::size_t{3}, std::string()));
+    EXPECT_EQ(read("Start" + text.substr(text.find(',')) ).first, 3u) << "the header is no row, the rows are kept";
+    std::string counted = rows;
+    counted.replace(counted.find(",11,"), 4, ",n/a,");
+    const auto [kept, aside] = read(counted);
+    EXPECT_EQ(kept, 2u);
+    EXPECT_NE(aside.find(",n/a,"), std::string::npos) << "a row whose points are no number is set aside";
+}
+
+// The pilot's details: printable, at most 80 bytes of a value wherever it
+// comes from, the settings file read from its first line.
+TEST(Settings, ValuesAreTakenAsTheOptionsTakeThem)
+{
+    PilotDetails details;
+    const std::string name75(75, 'n');
+    OutputCapture capture;
+    readSettings("pilot = " + name75 + "\naircraft=" + std::string(90, 'a') + "\nregistration = D-\x01MX\x7fYZ\n",
+                 "kxconvert.conf", details);
+    EXPECT_EQ(capture.stop().err, "");
+    EXPECT_EQ(details.pilot, name75);
+    EXPECT_EQ(details.aircraft, std::string(80, 'a'));
+    EXPECT_EQ(details.registration, "D-MXYZ");
 }
 
 class Converter : public InTempDir {
@@ -77,6 +123,12 @@ TEST_F(Converter, FlightAcrossMidnightLineByLine)
     EXPECT_EQ(listFolder("."), (std::vector<std::string>{"2024-03-30-XXX-KXP-01.gpx", "2024-03-30-XXX-KXP-01.html",
                                                           "2024-03-30-XXX-KXP-01.igc", "index.html", "logbook.csv",
                                                           "raw.dat"}));
+}
+
+TEST_F(Converter, PilotOptionKeepsEveryPrintableByte)
+{
+    ASSERT_EQ(runConverterCaptured({"--pilot", "A~B\x7f"}).status, 0);
+    EXPECT_NE(readFile("2024-03-30-XXX-KXP-01.igc").find("\r\nHFPLTPILOTINCHARGE:A~B\r\n"), std::string::npos);
 }
 
 // A format whose file cannot be made stops there: nothing is written into a

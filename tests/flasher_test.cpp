@@ -112,11 +112,15 @@ TEST(FirmwareChoice, EveryCandidateIsListedWithItsVersionAndCrc)
     // case is passed over, and said so.
     considerFirmware("KX_1.08a_3F2C (1).qln", best);
     considerFirmware("KX_1.09\x1b_3F\n2.qln", best);
+    considerFirmware("KX_1.02 _3F2C.qln", best);  // a blank and DEL in the letter's place are no letters either
+    considerFirmware("KX_1.03\x7f_3F2C.qln", best);
+    considerFirmware("KX_1.04~_3F2C.qln", best);  // the last printable one is
     considerFirmware("KX_1.07a_3F2C.QLN", best);
     const RunResult r = capture.stop();
     EXPECT_EQ(r.out, "KX_1.05a_3F2C.qln -> CRC 3F2C , Version 1.05a\r\nfirmware.qln -> CRC  , Version 0.00\r\n"
                      "qln -> CRC  , Version 0.00\r\nKX_1.08a_3F2C (1).qln -> CRC  , Version 0.00\r\n"
-                     "KX_1.09?_3F?2.qln -> CRC 3F?2 , Version 1.09\r\n");
+                     "KX_1.09?_3F?2.qln -> CRC 3F?2 , Version 1.09\r\nKX_1.02 _3F2C.qln -> CRC 3F2C , Version 1.02\r\n"
+                     "KX_1.03?_3F2C.qln -> CRC 3F2C , Version 1.03\r\nKX_1.04~_3F2C.qln -> CRC 3F2C , Version 1.04~\r\n");
     EXPECT_EQ(r.err, "KX_1.07a_3F2C.QLN is not considered: kxflash chooses only among names that end in \"qln\" in "
                      "lower case. Name it on the command line, or rename it, to flash it.\n");
 }

@@ -222,4 +222,22 @@ TEST_F(FlightIndex, FlightsStartingAtTheSameLocalTimeKeepTheirOwnFiles)
     EXPECT_EQ(csvRows(second(csv)).size(), 1u);
 }
 
+// Local starts a minute apart are apart, also across the hour: 02:59:30 in
+// summer time and 03:00:30 after the clock went back, an hour later.
+TEST_F(FlightIndex, FlightsStartingInNeighbouringMinutesAreNotNamedApart)
+{
+    if (platform::windows)
+        GTEST_SKIP() << "the Windows C runtime takes no rules of the change from a TZ";
+    setTimeZone("CET-1CEST,M3.5.0,M10.5.0/3");
+    const uint32_t summer = 1729990770;  // 2024-10-27 02:59:30 CEST
+    LogBuilder().point(example(summer)).point(example(summer + 3660)).save();
+    const RunResult r = exportOnly();
+    setTimeZone("UTC0");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err.find("the clock went back"), std::string::npos) << r.err;
+    for (const std::string& name : listFolder(exportFolder()))
+        EXPECT_EQ(name.find("-2."), std::string::npos) << name;
+    EXPECT_EQ(listFolder(exportFolder()).size(), 4u);
+}
+
 }  // namespace
