@@ -89,7 +89,7 @@ std::string settingsPath();
 // Where one flight goes and what names it.
 struct LogbookRow;
 struct FlightFile {
-    std::string path;                 // the file being written (a temporary name)
+    std::string path;                 // the file being written (a temporary name), written back when closed
     std::string title;                // "KX+ flight YYYY-MM-DD N"
     unsigned dayNumber = 1;           // its number among the flights of that UTC date
     const FlightFigures* figures = nullptr;
@@ -158,14 +158,14 @@ struct TimedKmlFormat {
 //      program pilots open it with.
 // The Files column lists the names of the formats written, so a name once
 // given is a format of the logbook: never change one.
-using FormatWriter = bool (*)(uint32_t start, uint32_t stop, FlightFile& target, const std::string& finalPath);
+using FormatWriter = bool (*)(uint32_t start, uint32_t stop, const FlightFile& target);
 struct FormatInfo {
     const char* name;       // on the command line and in the logbook's Files column
     const char* ending;     // of the flight's file: its name and this
     bool needsPosition;     // a flight without a usable position gets no such file
     bool byDefault;         // written when -f does not say otherwise
     bool linkedFromIndex;   // in the index's Files column (the page is linked by the flight's name)
-    FormatWriter write;     // the file of the flight from offset `start` to `stop`, through a temporary name
+    FormatWriter write;     // the file of the flight from offset `start` to `stop`, at the target's path
 };
 extern const FormatInfo formatTable[];
 extern const std::size_t formatCount;

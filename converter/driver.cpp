@@ -1,10 +1,11 @@
 // The run of kxconvert: the log's flights, what each is to the library (new,
-// unchanged, a longer copy, a shorter one), its files, the logbook, the totals.
+// unchanged, a longer copy, a shorter one), their records and files, the
+// list, the logbook and the totals; or the library made again from its
+// records, or checked.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <numeric>
 #include <string>
 #include <system_error>
 
@@ -16,110 +17,150 @@
 
 namespace {
 
-struct Conversion {
-    const Options& options;
-    Library& library;
-    bool failed = false;
-};
-
-// What a flight of the log is to the library, and what that asks to write.
+// What a piece of the log is to the library, and what that asks to write.
 struct Decision {
     Fate fate = Fate::New;
-    std::string stem;
-    FormatSet write = 0;  // the formats to write
-    std::string said;     // its fate, as the flight's line says it
+    std::string name;
+    uint32_t keptPoints = 0;        // the library's copy, before
+    Records records;                // the flight's records, when they change
+    std::vector<std::string> alsoJoined;  // flights of the library that turn out to be this one too
 };
 
-Decision decide(const LogFlight& lf, Conversion& run)
+// The flights of the library that the piece is: the same records where they
+// share a time, or, for a flight whose records the library does not keep
+// yet, a time in common.
+std::vector<std::string> flightsOf(const Piece& piece, Library& library)
 {
-    const FlightFigures& f = lf.figures;
-    Library& library = run.library;
-    const FormatSet wanted = run.options.formats;
-    const auto known = library.book.rows.find(f.firstTime);
-    if (known == library.book.rows.end())
-        return {Fate::New, newStem(library, f.firstTime), wanted, "new"};
-    const LogbookRow& old = known->second;
-    const std::string copy = " copy (" + std::to_string(old.points) + " points)";
-    if (f.points > old.points)
-        return {Fate::Replaced, old.stem, wanted | old.files, "replaced the shorter" + copy};
-    if (f.points < old.points)
-        return {Fate::KeptLonger, old.stem, 0, "kept the longer" + copy};
-    // Formats asked for that the library lacks are written; nothing is written over.
-    return {Fate::Unchanged, old.stem, wanted & ~old.files, "unchanged"};
-}
-
-// Writes the flight's files of the formats in `write`, but no track without
-// a position; the formats written.
-FormatSet writeFiles(const LogFlight& lf, const std::string& stem, FormatSet write, Conversion& run)
-{
-    FlightFile target;
-    target.dayNumber = dayNumberOf(stem);
-    target.title = flightTitle(utcOf(lf.figures.firstTime), target.dayNumber);
-    target.figures = &lf.figures;
-    target.pilot = &run.options.pilot;
-    const LogbookRow row = logbookRow(lf.figures, stem, 0, 0);
-    target.row = &row;
-    FormatSet written = 0;
-    for (std::size_t k = 0; k < formatCount; ++k) {
-        const FormatInfo& format = formatTable[k];
-        if (!(write & formatBit(k)) || (format.needsPosition && !lf.figures.hasPosition))
+    std::vector<std::pair<uint32_t, std::string>> found;
+    const uint32_t from = firstTime(piece.records), to = lastTime(piece.records);
+    for (const auto& [name, flight] : library.flights) {
+        const auto [start, last] = timeSpan(library, name);
+        if (last < from || start > to)
             continue;
-        if (format.write(lf.flight.start, lf.flight.stop, target, libraryPath(run.library, stem + format.ending)))
-            written |= formatBit(k);
-        else
-            run.failed = true;
+        if (!flight.hasRecords || overlapOf(piece.records, recordsOf(library, name)) == Overlap::Same)
+            found.emplace_back(start, name);
     }
-    return written;
+    std::sort(found.begin(), found.end());
+    std::vector<std::string> names;
+    for (const auto& [start, name] : found)
+        names.push_back(name);
+    return names;
 }
 
-// Takes the flight's row into the logbook, keeping what its other columns
-// (the pilot's own) held.
-void record(Conversion& run, const LogFlight& lf, const std::string& stem, FormatSet files)
+Decision decide(const Piece& piece, Library& library)
 {
-    Logbook& book = run.library.book;
-    LogbookRow row = logbookRow(lf.figures, stem, files, book.otherColumns.size());
-    const auto old = book.rows.find(row.start);
-    for (std::size_t k = static_cast<std::size_t>(Column::Count); old != book.rows.end() && k < row.size(); ++k)
-        row.set(k, old->second.field(k));
-    book.rows[row.start] = row;
+    const std::vector<std::string> found = flightsOf(piece, library);
+    if (found.empty())
+        return {Fate::New, newStem(library, firstTime(piece.records)), 0, piece.records, {}};
+    Decision d{Fate::Unchanged, found.front(), library.flights.at(found.front()).row.points, {}, {}};
+    const KeptFlight& kept = library.flights.at(d.name);
+    if (!kept.hasRecords) {
+        // An earlier version's flight: it takes the piece's records when they hold all of it.
+        const bool whole = firstTime(piece.records) <= kept.row.start && pointCount(piece.records) >= kept.row.points;
+        d.fate = !whole ? Fate::KeptLonger : pointCount(piece.records) > kept.row.points ? Fate::Replaced : Fate::Unchanged;
+        if (whole)
+            d.records = piece.records;
+        return d;
+    }
+    Records all = joined(recordsOf(library, d.name), piece.records);
+    for (std::size_t k = 1; k < found.size(); ++k)
+        if (library.flights.at(found[k]).hasRecords) {
+            all = joined(all, recordsOf(library, found[k]));
+            d.alsoJoined.push_back(found[k]);
+        }
+    if (all.size() > recordsOf(library, d.name).size()) {
+        d.fate = Fate::Replaced;
+        d.records = std::move(all);
+    } else if (pointCount(piece.records) < d.keptPoints) {
+        d.fate = Fate::KeptLonger;
+    }
+    return d;
 }
 
-void printFlightLine(const LogFlight& lf, const Decision& d, FormatSet written)
+
+void printFlightLine(const Piece& piece, const FlightFigures& f, const Decision& d, FormatSet written)
 {
-    const FlightFigures& f = lf.figures;
     std::string endings;
     for (std::size_t k = 0; k < formatCount; ++k)
         if (written & formatBit(k))
             endings += (endings.empty() ? "." : " .") + std::string(formatTable[k].name);
     const std::string positions = f.hasPosition ? std::to_string(f.unusable) + " without a usable position"
                                                 : "none with a usable position";
-    printf("%u. %s UTC, %u points, %s%s: %s%s %s%s%s\n", lf.flight.number,
-           shaped(dateAndTime, utcOf(f.firstTime)).c_str(), f.points, positions.c_str(),
-           f.possiblyCut ? ", possibly cut" : "", d.said.c_str(),
-           d.fate == Fate::Unchanged && written ? ", added" : "", d.stem.c_str(), endings.c_str(),
-           f.hasPosition ? "" : " (in the logbook only: no track without a position)");
+    std::string said = d.fate == Fate::New         ? "new"
+                       : d.fate == Fate::Unchanged ? "unchanged"
+                       : d.fate == Fate::Replaced  ? "replaced the shorter copy (" + std::to_string(d.keptPoints) + " points)"
+                                                   : "kept the longer copy (" + std::to_string(d.keptPoints) + " points)";
+    if (d.fate == Fate::Unchanged && written)
+        said += ", added";
+    printf("%u. %s UTC, %u points, %s%s: %s %s%s%s\n", piece.number, shaped(dateAndTime, utcOf(f.firstTime)).c_str(),
+           f.points, positions.c_str(), piece.cutStart || piece.cutEnd ? ", possibly cut" : "", said.c_str(),
+           d.name.c_str(), endings.c_str(), f.hasPosition ? "" : " (in the logbook only: no track without a position)");
 }
 
-// Decides what the flight is to the library, writes what that asks for,
-// takes its row, and says it on the flight's line.
-Fate takeFlight(const LogFlight& lf, Conversion& run)
+struct Conversion {
+    const Options& options;
+    Library& library;
+    Batch records;   // the records of new and longer flights
+    std::vector<std::string> removals;  // files of flights joined to another
+    bool failed = false;
+    RunCounts counts;
+    // What each piece of the log became, for its line once its files are made.
+    struct Taken {
+        const Piece* piece;
+        FlightFigures figures;
+        Decision decision;
+        FormatSet before;
+    };
+    std::vector<Taken> taken;
+};
+
+// Decides what the piece is to the library and keeps its records where they change.
+void takePiece(const Piece& piece, Conversion& run)
 {
-    const Decision d = decide(lf, run);
-    const FormatSet written = d.write ? writeFiles(lf, d.stem, d.write, run) : 0;
-    if (d.fate == Fate::New || d.fate == Fate::Replaced) {
-        record(run, lf, d.stem, written);
-    } else if (written) {
-        run.library.book.rows.at(lf.figures.firstTime).addFiles(written);
+    Library& library = run.library;
+    Conversion::Taken t{&piece, {}, decide(piece, library), 0};
+    useLogBytes(piece.records);
+    workOutFigures(0, static_cast<uint32_t>(piece.records.size() - recordSize), t.figures);
+    const Decision& d = t.decision;
+    KeptFlight& flight = library.flights[d.name];
+    t.before = flight.row.files & (d.fate == Fate::New ? 0 : ~FormatSet{0});
+    if (!d.records.empty()) {
+        if (!stageRecords(library, run.records, d.name, d.records)) {
+            run.failed = true;
+            if (d.fate == Fate::New)
+                library.flights.erase(d.name);
+            return;
+        }
+        const bool startNow = firstTime(d.records) == firstTime(piece.records);
+        const bool endNow = lastTime(d.records) == lastTime(piece.records);
+        flight.cutStart = d.fate == Fate::New ? piece.cutStart : (startNow && piece.cutStart) || (!startNow && flight.cutStart);
+        flight.cutEnd = d.fate == Fate::New ? piece.cutEnd : (endNow && piece.cutEnd) || (!endNow && flight.cutEnd);
+        flight.hasRecords = true;
+        library.records[d.name] = d.records;
+        flight.row.points = static_cast<uint32_t>(pointCount(d.records));
+        flight.row.stem = d.name;
+        flight.remake = true;
+        flight.remakeFormats |= run.options.formats | flight.row.files;
+        for (const std::string& other : d.alsoJoined)
+            dropJoined(library, other, d.name, run.removals);
+        library.flights.at(d.name).row.start = firstTime(d.records);
+    } else if (d.fate == Fate::Unchanged && flight.hasRecords) {
+        // Formats asked for that the library lacks are added; nothing is written over.
+        const FormatSet missing = run.options.formats & ~flight.row.files;
+        if (missing) {
+            flight.remake = true;
+            flight.remakeFormats |= missing;
+        }
     }
-    if (!run.options.quiet)
-        printFlightLine(lf, d, written);
-    fflush(stdout);
-    return d.fate;
+    run.counts.flights.add(t.figures.flightSeconds(), t.figures.engineSeconds);
+    ++run.counts.fates[static_cast<std::size_t>(d.fate)];
+    run.taken.push_back(std::move(t));
 }
 
 bool makeOutputFolder(const std::string& folder)
 {
     std::error_code error;
+    platform::noteFileChange("create", folder.c_str());
     std::filesystem::create_directories(folder, error);
     if (std::filesystem::is_directory(folder))
         return true;
@@ -128,56 +169,130 @@ bool makeOutputFolder(const std::string& folder)
     return false;
 }
 
-// Every flight of the open log with its figures, in file order; false when
-// reading the log failed (the flights before are there).
-bool readFlights(std::vector<LogFlight>& flights)
+// The flights of the log named on the command line, oldest first; false
+// with the reason when it cannot be read.
+bool readLog(const Options& options, std::vector<Piece>& pieces, bool& readOk)
 {
-    bool readOk = true;
-    const bool scanned = scanFlights(
-        [&](const Flight& f) {
-            LogFlight lf{f, {}};
-            readOk = workOutFigures(f.start, f.stop, lf.figures) && readOk;
-            flights.push_back(lf);
-        },
-        FlightSplit::AtGapsAndBackwardSteps);
-    return scanned && readOk;
+    const char* reason = "";
+    uint64_t size = 0;
+    std::time_t modified = 0;
+    constexpr uint64_t most = 64ull << 20;  // 64 downloads of the instrument's memory
+    if (platform::regularFileInfo(options.input.c_str(), size, modified) && size > most) {
+        fprintf(stderr, "kxconvert: %s is %llu bytes; a log of the instrument is 1 MiB, and kxconvert reads logs of "
+                        "up to 64 MiB. Nothing was converted.\n", options.input.c_str(),
+                static_cast<unsigned long long>(size));
+        return false;
+    }
+    if (!openLogAt(options.input.c_str(), reason)) {
+        fprintf(stderr, "kxconvert: cannot read %s: %s\n", options.input.c_str(), reason);
+        return false;
+    }
+    const bool partial = describeLog(options.input.c_str(), false);
+    readOk = readPieces(partial, pieces);
+    closeLog();
+    return true;
+}
+
+// Records, then the files made from them, then the list, the logbook and
+// the index: each step whole before the next (store.h).
+bool finishRun(Conversion& run)
+{
+    Library& library = run.library;
+    bool ok = commit(library.store, run.records);
+    for (const std::string& path : run.removals)
+        platform::removeFile(path.c_str());
+    Batch files;
+    ok = remakeFlights(library, run.options.pilot, files) && ok;
+    ok = commit(library.store, files) && ok;
+    return saveLibrary(library) && ok;
+}
+
+void printLines(const Conversion& run)
+{
+    for (const Conversion::Taken& t : run.taken) {
+        const auto flight = run.library.flights.find(t.decision.name);
+        const FormatSet files = flight == run.library.flights.end() ? 0 : flight->second.row.files;
+        const FormatSet written = t.decision.fate == Fate::Unchanged    ? files & ~t.before
+                                  : t.decision.fate == Fate::KeptLonger ? 0
+                                                                        : files;
+        printFlightLine(*t.piece, t.figures, t.decision, written);
+    }
 }
 
 int convert(Options& options)
 {
-    const char* reason = "";
-    if (!openLogAt(options.input.c_str(), reason)) {
-        fprintf(stderr, "kxconvert: cannot read %s: %s\n", options.input.c_str(), reason);
+    std::vector<Piece> pieces;
+    bool readOk = true;
+    if (!readLog(options, pieces, readOk))
         return exitcode::incomplete;
-    }
-    const bool partial = describeLog(options.input.c_str(), false);
+    if (!makeOutputFolder(options.output))
+        return exitcode::incomplete;
+    platform::catchInterrupts();
     Library library;
-    if (!makeOutputFolder(options.output) || !openLibrary(options.output, library)) {
-        closeLog();
-        return exitcode::incomplete;
+    if (!openLibrary(options.output, library)) {
+        const int signal = platform::pendingInterrupt();
+        platform::releaseInterrupts();
+        return signal ? exitcode::interrupted(signal) : exitcode::incomplete;
     }
     takeSettings(options);
-    std::vector<LogFlight> flights;
-    const bool readOk = readFlights(flights);
-    if (partial && !flights.empty())
-        flights.back().figures.possiblyCut = true;
-    // In the order of their starts, so that the new flights of a day number by time.
-    std::vector<std::size_t> order(flights.size());
-    std::iota(order.begin(), order.end(), 0);
-    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        return flights[a].figures.firstTime < flights[b].figures.firstTime;
-    });
-    Conversion run{options, library, false};
-    std::vector<Fate> fates(flights.size());
-    for (const std::size_t i : order)
-        fates[i] = takeFlight(flights[i], run);
-    closeLog();
-    const bool saved = saveLibrary(library) && saveIndex(library);
-    if (readOk && flights.empty())
-        fprintf(stderr, "kxconvert: no flight in %s\n", options.input.c_str());
+    Conversion run{options, library, {}, {}, false, {}, {}};
+    joinRepeatedFlights(library, run.records, run.removals);
+    std::size_t taken = 0;
+    for (; taken < pieces.size() && !platform::pendingInterrupt(); ++taken)
+        takePiece(pieces[taken], run);
+    const bool saved = finishRun(run);
+    const int signal = platform::pendingInterrupt();
+    platform::releaseInterrupts();
     if (!options.quiet)
-        printSummary(library, flights, fates);
+        printLines(run);
+    fflush(stdout);
+    if (readOk && pieces.empty())
+        fprintf(stderr, "kxconvert: no flight in %s\n", options.input.c_str());
+    if (signal) {
+        fprintf(stderr, "kxconvert: interrupted: %zu of the %zu flights of %s are in the library %s; converting the "
+                        "log again completes it.\n", taken, pieces.size(), options.input.c_str(), options.output.c_str());
+        return exitcode::interrupted(signal);
+    }
+    if (!options.quiet)
+        printSummary(library, run.counts);
     return readOk && saved && !run.failed ? exitcode::ok : exitcode::incomplete;
+}
+
+// Every flight's files and rows made again from its records.
+int rebuild(Options& options)
+{
+    platform::catchInterrupts();
+    Library library;
+    if (!openLibrary(options.output, library)) {
+        const int signal = platform::pendingInterrupt();
+        platform::releaseInterrupts();
+        return signal ? exitcode::interrupted(signal) : exitcode::incomplete;
+    }
+    unsigned made = 0, without = 0;
+    for (auto& [name, flight] : library.flights) {
+        if (!flight.hasRecords) {
+            ++without;
+            continue;
+        }
+        flight.remake = true;
+        flight.remakeFormats |= (flight.row.files ? flight.row.files : defaultFormats()) |
+                                (options.formatsGiven ? options.formats : 0);
+        ++made;
+    }
+    Batch files;
+    bool ok = remakeFlights(library, options.pilot, files);
+    ok = commit(library.store, files) && ok;
+    ok = saveLibrary(library) && ok;
+    const int signal = platform::pendingInterrupt();
+    platform::releaseInterrupts();
+    if (!options.quiet)
+        printf("Made again from their records: %u flights. Kept as they are, their records not in the library: %u.\n",
+               made, without);
+    if (signal) {
+        fprintf(stderr, "kxconvert: interrupted: the flights not made again yet are made by the next run.\n");
+        return exitcode::interrupted(signal);
+    }
+    return ok ? exitcode::ok : exitcode::incomplete;
 }
 
 }  // namespace
@@ -186,6 +301,7 @@ bool createFlightFile(ExportFile& file, const FlightFile& target, const char* he
 {
     if (!file.createAt(target.path.c_str()))
         return false;
+    file.writeBackOnClose();
     file.put(head);
     return true;
 }
@@ -196,7 +312,11 @@ bool usablePosition(const MMdata& p)
            std::fabs(p.lon) <= 180.0f;
 }
 
-void startConverterRun() { startLogRun(); }
+void startConverterRun()
+{
+    startLogRun();
+    platform::interruptSignal = 0;
+}
 
 int runConverter(int argc, char** argv)
 {
@@ -205,5 +325,16 @@ int runConverter(int argc, char** argv)
     Options options;
     if (const int status = parseOptions(argc, argv, options); status >= 0)
         return status;
+    switch (options.mode) {
+    case Mode::Rebuild: return rebuild(options);
+    case Mode::Check: {
+        Library library;
+        platform::catchInterrupts();
+        const bool opened = readLibrary(options.output, library);
+        platform::releaseInterrupts();
+        return opened ? checkLibrary(library) : exitcode::incomplete;
+    }
+    case Mode::Convert: break;
+    }
     return convert(options);
 }

@@ -6,18 +6,16 @@
 
 namespace {
 
-// Writes the file through a temporary name: only a whole file takes its final name.
+// Writes the file at the target's path, a temporary name, written back to
+// the disk; a file not written whole is removed.
 template <typename Format>
-bool writeFlightFile(uint32_t start, uint32_t stop, FlightFile& target, const std::string& finalPath)
+bool writeFlightFile(uint32_t start, uint32_t stop, const FlightFile& target)
 {
-    target.path = finalPath + ".part";
     Format format{target};
-    const bool ok = exportFlight(start, stop, format) == 1 && platform::replaceFile(target.path.c_str(), finalPath.c_str());
-    if (!ok) {
-        std::remove(target.path.c_str());
-        fprintf(stderr, "kxconvert: %s was not written.\n", finalPath.c_str());
-    }
-    return ok;
+    if (exportFlight(start, stop, format) == 1)
+        return true;
+    platform::removeFile(target.path.c_str());
+    return false;
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>
@@ -275,7 +276,7 @@ Layout layoutOf(const Record& header, Logbook& book)
 }
 
 // The row a record holds, or why it is none.
-const char* rowOf(const Record& r, const Layout& l, std::size_t others, LogbookRow& row)
+const char* rowOf(const Record& r, const Layout& l, std::size_t others, RowsNeed need, LogbookRow& row)
 {
     if (r.open)
         return "a quote is left open";
@@ -286,12 +287,13 @@ const char* rowOf(const Record& r, const Layout& l, std::size_t others, LogbookR
     if (r.size() > l.target.size())
         return "more fields than the logbook has columns";
     row.assign(fields);
-    if (!parseUtc(row.at(Column::Flight), row.start))
-        return "no flight start (YYYY-MM-DDTHH:MM:SSZ) where the logbook has it";
     row.stem = std::string(row.at(Column::Name));
     if (!safeStem(row.stem))
         return "no file name of the library where the logbook has it";
-    if (!parseCount(row.at(Column::Points), row.points))
+    const bool start = parseUtc(row.at(Column::Flight), row.start);
+    if (need == RowsNeed::Identity && !start)
+        return "no flight start (YYYY-MM-DDTHH:MM:SSZ) where the logbook has it";
+    if (!parseCount(row.at(Column::Points), row.points) && need == RowsNeed::Identity)
         return "no number of points where the logbook has it";
     parseFormats(row.at(Column::Files), ' ', row.files);  // a later version's formats are passed over
     return nullptr;
@@ -302,14 +304,18 @@ void keepAside(Logbook& book, const Lines& lines, std::size_t from, std::size_t 
 {
     for (std::size_t k = from; k < from + count; ++k)
         book.unreadable.append(lines[k]).append("\r\n");
-    std::fprintf(stderr, "kxconvert: %s line %zu cannot be read (%s); it is kept in %s.\n", name.c_str(), from + 1,
-                 why, unreadableName);
+    if (book.sayUnreadable)
+        std::fprintf(stderr, "kxconvert: %s line %zu cannot be read (%s); %s.\n", name.c_str(), from + 1, why,
+                 book.unreadableThen.c_str());
 }
 
-Lines linesOf(std::string_view text)
+Lines linesOf(std::string_view text, LogbookForm& form)
 {
-    if (text.substr(0, 3) == "\xEF\xBB\xBF")
+    form.byteOrderMark = text.substr(0, 3) == "\xEF\xBB\xBF";
+    if (form.byteOrderMark)
         text.remove_prefix(3);
+    const std::size_t firstEnd = text.find('\n');
+    form.crlf = firstEnd == std::string_view::npos || (firstEnd > 0 && text[firstEnd - 1] == '\r');
     Lines lines;
     std::size_t at = 0;
     while (at < text.size()) {
@@ -324,23 +330,11 @@ Lines linesOf(std::string_view text)
     return lines;
 }
 
-// Takes a row into the book; of two rows of one flight the longer stays.
-void take(Logbook& book, LogbookRow&& row, const Lines& lines, std::size_t from, std::size_t used,
-          const std::string& name)
+// A field in quotes when it holds the separator, a quote or a line end.
+void appendQuoted(std::string& out, std::string_view field, char separator)
 {
-    const auto it = book.rows.find(row.start);
-    if (it == book.rows.end()) {
-        book.rows.emplace_hint(book.rows.end(), row.start, std::move(row));
-        return;
-    }
-    if (row.points > it->second.points)
-        std::swap(it->second, row);
-    keepAside(book, lines, from, used, name, "the same flight as another row, which has at least as many points");
-}
-
-void appendQuoted(std::string& out, std::string_view field)
-{
-    if (std::none_of(field.begin(), field.end(), [](char c) { return c == ',' || c == '"' || c == '\r' || c == '\n'; })) {
+    if (std::none_of(field.begin(), field.end(),
+                     [&](char c) { return c == separator || c == '"' || c == '\r' || c == '\n'; })) {
         out += field;
         return;
     }
@@ -350,24 +344,16 @@ void appendQuoted(std::string& out, std::string_view field)
     out += '"';
 }
 
-void appendLine(std::string& out, const std::vector<std::string>& fields)
+// One line of `count` fields, `field(k)` each, in `form`.
+template <typename Field>
+void appendLine(std::string& out, const LogbookForm& form, std::size_t count, Field field)
 {
-    for (std::size_t k = 0; k < fields.size(); ++k) {
+    for (std::size_t k = 0; k < count; ++k) {
         if (k)
-            out += ',';
-        appendQuoted(out, fields[k]);
+            out += form.separator;
+        appendQuoted(out, field(k), form.separator);
     }
-    out += "\r\n";
-}
-
-void appendLine(std::string& out, const LogbookRow& row)
-{
-    for (std::size_t k = 0; k < row.size(); ++k) {
-        if (k)
-            out += ',';
-        appendQuoted(out, row.field(k));
-    }
-    out += "\r\n";
+    out += form.crlf ? "\r\n" : "\n";
 }
 
 }  // namespace
@@ -396,15 +382,16 @@ bool parseDuration(std::string_view text, uint32_t& seconds)
     return true;
 }
 
-void readLogbook(const std::string& text, const std::string& name, Logbook& book)
+void readLogbook(const std::string& text, const std::string& name, RowsNeed need, Logbook& book)
 {
-    const Lines lines = linesOf(text);
+    const Lines lines = linesOf(text, book.form);
     std::size_t at = 0;
     while (at < lines.size() && lines[at].find_first_not_of(" \t") == std::string_view::npos)
         ++at;
     if (at == lines.size())
         return;
     const char delimiter = delimiterOf(lines, at);
+    book.form.separator = delimiter;
     std::size_t used = 0;
     const Layout layout = layoutOf(parseRecord(lines, at, delimiter, false, used), book);
     at = layout.hasHeader ? at + used : at;
@@ -414,39 +401,49 @@ void readLogbook(const std::string& text, const std::string& name, Logbook& book
             continue;
         }
         LogbookRow row;
-        const char* why = rowOf(parseRecord(lines, at, delimiter, false, used), layout, book.otherColumns.size(), row);
+        const std::size_t others = book.otherColumns.size();
+        const char* why = rowOf(parseRecord(lines, at, delimiter, false, used), layout, others, need, row);
         if (why && used > 1) {  // a stray quote: the line alone
             used = 1;
-            why = rowOf(parseRecord(lines, at, delimiter, true, used), layout, book.otherColumns.size(), row);
+            why = rowOf(parseRecord(lines, at, delimiter, true, used), layout, others, need, row);
         }
         if (why)
             keepAside(book, lines, at, used, name, why);
         else
-            take(book, std::move(row), lines, at, used, name);
+            book.rows.push_back(std::move(row));
         at += used;
     }
 }
 
-void writeLogbook(const Logbook& book, const Emit& emit)
+void writeLogbook(const LogbookForm& form, const std::vector<std::string>& otherColumns,
+                  const std::vector<const LogbookRow*>& rows, const Emit& emit)
 {
-    std::vector<std::string> header;
-    for (const ColumnInfo& c : columns)
-        header.emplace_back(c.header);
-    header.insert(header.end(), book.otherColumns.begin(), book.otherColumns.end());
-    std::string line;
-    appendLine(line, header);
+    std::string line = form.byteOrderMark ? "\xEF\xBB\xBF" : "";
+    appendLine(line, form, columnCount + otherColumns.size(), [&](std::size_t k) {
+        return k < columnCount ? std::string_view(columns[k].header) : std::string_view(otherColumns[k - columnCount]);
+    });
     emit(line);
-    for (const auto& [start, row] : book.rows) {
+    for (const LogbookRow* row : rows) {
         line.clear();
-        appendLine(line, row);
+        appendLine(line, form, row->size(), [&](std::size_t k) { return row->field(k); });
         emit(line);
     }
 }
 
+std::string logbookLine(const LogbookForm& form, const LogbookRow& row)
+{
+    std::string line;
+    appendLine(line, form, row.size(), [&](std::size_t k) { return row.field(k); });
+    return line;
+}
+
 std::string logbookText(const Logbook& book)
 {
+    std::vector<const LogbookRow*> rows;
+    for (const LogbookRow& row : book.rows)
+        rows.push_back(&row);
     std::string text;
-    writeLogbook(book, [&](const std::string& line) { text += line; });
+    writeLogbook(book.form, book.otherColumns, rows, [&](const std::string& line) { text += line; });
     return text;
 }
 
@@ -503,4 +500,149 @@ void LogbookRow::set(std::size_t k, std::string_view value)
     std::vector<std::string> all = fields();
     all[k] = std::string(value);
     assign(all);
+}
+
+namespace {
+
+// The digits from `at` as a number, and where they end; -1 when there are none.
+long long numberAt(std::string_view text, std::size_t& at)
+{
+    long long value = -1;
+    for (; at < text.size() && std::isdigit(static_cast<unsigned char>(text[at])) && value < 1000000000; ++at)
+        value = (value < 0 ? 0 : value * 10) + (text[at] - '0');
+    return value;
+}
+
+// A time of day "H:MM[:SS]" with "AM" or "PM" after it or not, from `at`;
+// -1 when there is none. `seconds` tells whether it gave them.
+long long clockAt(std::string_view text, std::size_t& at, bool& seconds)
+{
+    const long long h = numberAt(text, at);
+    if (h < 0 || at >= text.size() || text[at] != ':')
+        return -1;
+    const long long m = numberAt(text, ++at);
+    long long s = 0;
+    seconds = at < text.size() && text[at] == ':';
+    if (seconds)
+        s = numberAt(text, ++at);
+    if (m < 0 || m > 59 || s < 0 || s > 59)
+        return -1;
+    long long hour = h;
+    const std::string_view rest = trimmed(text.substr(at));
+    const std::string marker = lowered(rest.substr(0, 2));
+    if (marker == "am" || marker == "pm") {
+        if (h < 1 || h > 12)
+            return -1;
+        hour = h % 12 + (marker == "pm" ? 12 : 0);
+        at = text.size() - rest.size() + 2;
+    }
+    return hour * 3600 + m * 60 + s;
+}
+
+// A date "YYYY-MM-DD", "D.M.YYYY" or "M/D/YYYY" (also "D/M/YYYY", and
+// two-digit years), then a time of day or not; every reading goes to `seen`.
+struct DateReading {
+    int year, month, day;
+    long long clock;  // -1: no time of day
+    bool seconds;
+};
+std::vector<DateReading> datesIn(std::string_view text)
+{
+    std::size_t at = 0;
+    const long long a = numberAt(text, at);
+    if (a < 0 || at >= text.size() || (text[at] != '-' && text[at] != '.' && text[at] != '/'))
+        return {};
+    const char mark = text[at];
+    const long long b = numberAt(text, ++at);
+    if (b < 0 || at >= text.size() || text[at] != mark)
+        return {};
+    const long long c = numberAt(text, ++at);
+    if (c < 0)
+        return {};
+    DateReading r{0, 0, 0, -1, false};
+    if (at < text.size() && (text[at] == ' ' || text[at] == 'T')) {
+        std::size_t clockFrom = at + 1;
+        r.clock = clockAt(text, clockFrom, r.seconds);
+        at = r.clock < 0 ? at : clockFrom;
+    }
+    const std::string_view rest = trimmed(text.substr(at));
+    if (!rest.empty() && rest != "Z" && rest[0] != '+' && rest[0] != '-')
+        return {};
+    const auto year = [](long long y) { return static_cast<int>(y < 100 ? 2000 + y : y); };
+    std::vector<DateReading> readings;
+    const auto add = [&](long long y, long long m, long long d) {
+        if (m >= 1 && m <= 12 && d >= 1 && d <= 31)
+            readings.push_back({year(y), static_cast<int>(m), static_cast<int>(d), r.clock, r.seconds});
+    };
+    if (mark == '-')
+        add(a, b, c);
+    else if (mark == '.')
+        add(c, b, a);
+    else
+        add(c, a, b), add(c, b, a);
+    return readings;
+}
+
+// The readings of a number: with a decimal point or a decimal comma, the
+// other mark taken as a thousands separator; the decimals it shows.
+std::vector<std::pair<double, int>> numbersIn(std::string_view text)
+{
+    std::vector<std::pair<double, int>> readings;
+    for (const char decimal : {'.', ','}) {
+        std::string plain;
+        int decimals = -1;
+        bool ok = !text.empty();
+        for (std::size_t i = 0; i < text.size() && ok; ++i) {
+            const char c = text[i];
+            if (std::isdigit(static_cast<unsigned char>(c)))
+                plain += c, decimals += decimals >= 0;
+            else if (c == decimal && decimals < 0)
+                plain += '.', decimals = 0;
+            else if (c == '-' && i == 0)
+                plain += c;
+            else
+                ok = (c == (decimal == '.' ? ',' : '.') || c == ' ') && decimals < 0;
+        }
+        if (ok && plain.find_first_of("0123456789") != std::string::npos)
+            readings.emplace_back(std::strtod(plain.c_str(), nullptr), std::max(decimals, 0));
+    }
+    return readings;
+}
+
+}  // namespace
+
+bool saysTheSame(std::string_view value, std::string_view cell)
+{
+    cell = trimmed(cell);
+    if (cell == value || cell.empty())
+        return true;  // an emptied cell is no edit: the program fills it again
+    uint32_t seconds = 0;
+    if (parseDuration(value, seconds)) {
+        std::size_t at = 0;
+        bool withSeconds = false;
+        const long long clock = clockAt(cell, at, withSeconds);
+        const long long wanted = cell.find_first_of("aApP") != std::string_view::npos ? seconds % 86400 : seconds;
+        return at == cell.size() && clock >= 0 && (withSeconds ? clock == wanted : clock == wanted - wanted % 60);
+    }
+    const std::vector<DateReading> want = datesIn(value);
+    if (!want.empty()) {
+        const DateReading& w = want.front();
+        for (const DateReading& r : datesIn(cell)) {
+            const long long clock = r.seconds ? w.clock : w.clock - w.clock % 60;
+            if (r.year == w.year && r.month == w.month && r.day == w.day && (w.clock < 0 ? r.clock < 0 : r.clock == clock))
+                return true;
+        }
+        return false;
+    }
+    const std::vector<std::pair<double, int>> program = numbersIn(value);
+    if (program.empty())
+        return false;
+    for (const auto& [x, decimals] : numbersIn(cell)) {
+        double unit = 0.5;
+        for (int k = 0; k < decimals; ++k)
+            unit /= 10;
+        if (std::fabs(x - program.front().first) <= unit * 1.000001)
+            return true;
+    }
+    return false;
 }

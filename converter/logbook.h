@@ -1,17 +1,20 @@
 // The logbook of a flight library, "logbook.csv": a file that pilots keep for
-// years and open in a spreadsheet, so it is a format.
+// years and open in a spreadsheet, so it is a format. The library's own list
+// of its flights, "records/flights.csv", is written in the same format.
 //
 // RFC 4180: fields separated by commas, a field with a comma, a quote or a
 // line end in quotes (a quote in it doubled), lines ending in CR LF. The
 // first line names the columns, with their units. One row per flight, sorted
-// by the flight's start; the column "Flight (UTC start)" is the flight's
-// identity, "Name" the name of its files. Columns are only ever added at the
-// end, and every version reads what older versions wrote: columns are found
-// by their names, missing ones are empty, and columns this version does not
-// know are kept, after its own. The reader also takes what a spreadsheet
-// saves (quotes around every field, semicolons or tabs between them, LF line
-// ends, a byte-order mark); a line it cannot read is never dropped: it is
-// named on standard error and kept in "logbook.unreadable.txt" beside it.
+// by the flight's start; the column "Name" is the flight's name, that of its
+// files, and "Flight (UTC start)" the time of its first record. Columns are
+// only ever added at the end, and every version reads what older versions
+// wrote: columns are found by their names, missing ones are empty, and
+// columns this version does not know (the pilot's own) are kept, after its
+// own. The reader also takes what a spreadsheet saves (quotes around every
+// field, semicolons or tabs between them, LF line ends, a byte-order mark),
+// and the file is written back in the form it was read in; a line it cannot
+// read is never dropped: it is named on standard error and kept in
+// "logbook.unreadable.txt" beside it.
 #pragma once
 
 #include <cstdint>
@@ -40,8 +43,8 @@ constexpr const char* unreadableName = "logbook.unreadable.txt";
 
 // One flight of the logbook.
 struct LogbookRow {
-    uint32_t start = 0;  // the flight's identity: the log time of its first point
-    std::string stem;    // the name of its files
+    uint32_t start = 0;  // the log time of its first record
+    std::string stem;    // its name, the name of its files
     uint32_t points = 0;
     FormatSet files = 0; // the formats its Files column lists
     // Its columns, this version's first, then the others the file had. A
@@ -65,22 +68,40 @@ private:
     std::vector<uint32_t> ends_;
 };
 
+// How a logbook file was written, so that it is written back so.
+struct LogbookForm {
+    char separator = ',';
+    bool byteOrderMark = false;
+    bool crlf = true;  // else LF
+};
+
 struct Logbook {
+    LogbookForm form;
     std::vector<std::string> otherColumns;  // columns of the file that this version does not write, kept at the end
-    std::map<uint32_t, LogbookRow> rows;    // by the flight's start
+    std::vector<LogbookRow> rows;           // in the file's order
     std::string unreadable;                 // lines that could not be read, as they stood
+    std::string unreadableThen = std::string("it is kept in ") + unreadableName;  // what becomes of them, as said
+    bool sayUnreadable = true;                                                    // name them on standard error
 };
 
 // The row of a flight from its figures; `files` are the formats written.
 LogbookRow logbookRow(const FlightFigures& f, const std::string& stem, FormatSet files, std::size_t otherColumns);
+// What a row must have to be read: a name, or also the flight's start and
+// its number of points (a row of the library's own list, or of a logbook
+// that an earlier version wrote).
+enum class RowsNeed { Name, Identity };
 // Reads the text of a logbook into `book`; every line that cannot be read
 // is named on standard error (as a line of `name`) and kept in `book.unreadable`.
-void readLogbook(const std::string& text, const std::string& name, Logbook& book);
-// Hands the logbook to `emit` as a file holds it, a line at a time.
+void readLogbook(const std::string& text, const std::string& name, RowsNeed need, Logbook& book);
+// Hands the logbook to `emit` as a file holds it, a line at a time: the
+// header, then `rows` in their order.
 using Emit = std::function<void(const std::string&)>;
-void writeLogbook(const Logbook& book, const Emit& emit);
-// The logbook as a file holds it, whole.
+void writeLogbook(const LogbookForm& form, const std::vector<std::string>& otherColumns,
+                  const std::vector<const LogbookRow*>& rows, const Emit& emit);
+// A logbook as a file holds it, whole, in its rows' order.
 std::string logbookText(const Logbook& book);
+// One row as a line of a file in `form`.
+std::string logbookLine(const LogbookForm& form, const LogbookRow& row);
 
 // Flights and their flight and engine time, added up: for the summary and
 // the index.
@@ -97,6 +118,11 @@ struct Totals {
     void add(const LogbookRow& row);
 };
 
-// Durations "H:MM:SS" back in seconds; also "H:MM", and what a spreadsheet
-// makes of them. False for anything else.
+// Durations "H:MM:SS" back in seconds; also "H:MM". False for anything else.
 bool parseDuration(std::string_view text, uint32_t& seconds);
+// True when `cell`, as a spreadsheet may have saved it, still says `value`,
+// a text this version writes: a duration as a time of day ("12:58:21 AM"),
+// a date and time in a local form ("01.05.2024 10:00", "5/1/2024 10:00:10
+// AM"), a number with a decimal comma, thousands separators, or fewer
+// decimals. Anything else is the pilot's edit.
+bool saysTheSame(std::string_view value, std::string_view cell);

@@ -26,6 +26,10 @@ constexpr const char* helpHead =
 constexpr const char* helpTail =
     "  -o, --output DIR       the library's folder (default: the working folder;\n"
     "                         made when missing)\n"
+    "      --rebuild DIR      make every flight's files and logbook row in the\n"
+    "                         library DIR again from the records it keeps\n"
+    "      --check DIR        list what is wrong with the library DIR, changing\n"
+    "                         nothing (exit status: see man kxconvert)\n"
     "      --pilot NAME       for the IGC header; also --aircraft TYPE,\n"
     "                         --registration REG, --competition-id ID. Without\n"
     "                         them, from the settings file (see man kxconvert)\n"
@@ -76,7 +80,7 @@ std::string printable(const std::string& value, std::size_t most = std::string::
 // A pilot's detail as an IGC header carries it: one line of printable text.
 std::string detail(const std::string& value) { return printable(value, 80); }
 
-enum LongOnly { PilotOption = 256, AircraftOption, RegistrationOption, CompetitionIdOption };
+enum LongOnly { PilotOption = 256, AircraftOption, RegistrationOption, CompetitionIdOption, RebuildOption, CheckOption };
 
 }  // namespace
 
@@ -92,12 +96,20 @@ int parseOptions(int argc, char** argv, Options& o)
                                          {"aircraft", required_argument, nullptr, AircraftOption},
                                          {"registration", required_argument, nullptr, RegistrationOption},
                                          {"competition-id", required_argument, nullptr, CompetitionIdOption},
+                                         {"rebuild", required_argument, nullptr, RebuildOption},
+                                         {"check", required_argument, nullptr, CheckOption},
                                          {nullptr, 0, nullptr, 0}};
     optind = 0;  // each run reads its own command line from the start
     opterr = 0;
     for (int c; (c = getopt_long(argc, argv, "f:o:q", longOptions, nullptr)) != -1;) {
-        if (c == 'f' && (o.formats = 0, !parseFormats(optarg, ',', o.formats)))
+        if (c == 'f' && (o.formats = 0, o.formatsGiven = true, !parseFormats(optarg, ',', o.formats)))
             return usageError(("unknown format list (" + formatNames(~FormatSet{0}, ", ") + "): ").c_str(), optarg);
+        if ((c == RebuildOption || c == CheckOption) && o.mode != Mode::Convert)
+            return usageError("one of --rebuild and --check at a time, not also ", argv[optind - 2]);
+        if (c == RebuildOption || c == CheckOption) {
+            o.mode = c == RebuildOption ? Mode::Rebuild : Mode::Check;
+            o.output = optarg;
+        }
         if (c == 'o')
             o.output = optarg;
         if (c == 'q')
@@ -109,6 +121,8 @@ int parseOptions(int argc, char** argv, Options& o)
         if (c == '?')
             return usageError("unknown option or missing value: ", argv[optind - 1]);
     }
+    if (o.mode != Mode::Convert && argc - optind > 0)
+        return usageError("--rebuild and --check read no log: ", argv[optind]);
     if (argc - optind > 1)
         return usageError("one log at most, not also ", argv[optind + 1]);
     if (argc - optind == 1)

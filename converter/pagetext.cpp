@@ -12,14 +12,14 @@ namespace page {
 
 namespace {
 
-std::string totalsTable(const Logbook& book)
+std::string totalsTable(const std::vector<const LogbookRow*>& rows)
 {
     std::map<std::string, Totals> months, years;
     Totals all;
-    for (const auto& [start, row] : book.rows) {
-        const UtcTime day = utcOf(start);
+    for (const LogbookRow* row : rows) {
+        const UtcTime day = utcOf(row->start);
         for (Totals* t : {&months[shaped(yearMonth, day)], &years[std::to_string(day.year)], &all})
-            t->add(row);
+            t->add(*row);
     }
     std::string out = "<table class=\"totals\"><caption>Flights, flight time and engine time (h:mm:ss) by month, "
                       "by year and in all</caption><thead><tr><th scope=\"col\">Period</th><th scope=\"col\">"
@@ -144,28 +144,29 @@ std::string figuresTables(const LogbookRow& row)
     return out;
 }
 
-void indexPage(const Logbook& book, const std::function<bool(const std::string&)>& exists, const Emit& emit)
+void indexPage(const std::vector<const LogbookRow*>& rows, const std::function<bool(const std::string&)>& exists,
+               const Emit& emit)
 {
     fillTemplate(pagefiles::index, [&](std::string_view name, const Emit& out) {
         if (name == "totals") {
-            out(totalsTable(book));
+            out(totalsTable(rows));
         } else if (name == "count") {
-            out(std::to_string(book.rows.size()));
+            out(std::to_string(rows.size()));
         } else if (name == "columns") {
             std::string heads;
             for (const Column c : indexColumns)
                 heads += "<th scope=\"col\">" + escaped(columnHeader(c)) + "</th>";
             out(heads);
         } else if (name == "flights") {
-            std::string rows;
-            for (const auto& [start, row] : book.rows) {
-                flightRow(rows, row, exists);
-                if (rows.size() > 60000) {
-                    out(rows);
-                    rows.clear();
+            std::string text;
+            for (const LogbookRow* row : rows) {
+                flightRow(text, *row, exists);
+                if (text.size() > 60000) {
+                    out(text);
+                    text.clear();
                 }
             }
-            out(rows);
+            out(text);
         }
     }, emit);
 }

@@ -41,9 +41,11 @@ void fillTemplate(std::string_view templateText, const Place& place, const Emit&
 
 // The flight's figures as the logbook row holds them, in two tables of a row per column.
 std::string figuresTables(const LogbookRow& row);
-// The library's index: every flight of the logbook with its figures and
-// links to its page and files, and the totals by month, by year and in all.
-// `exists(name)` tells whether a file of the library is there.
-void indexPage(const Logbook& book, const std::function<bool(const std::string&)>& exists, const Emit& emit);
+// The library's index: every flight with its figures and links to its page
+// and files, and the totals by month, by year and in all; `rows` are the
+// logbook's, in its order. `exists(name)` tells whether a file of the
+// library is there.
+void indexPage(const std::vector<const LogbookRow*>& rows, const std::function<bool(const std::string&)>& exists,
+               const Emit& emit);
 
 }  // namespace page

@@ -56,13 +56,58 @@ void truncateTo(std::FILE* file, uint32_t size);
 std::FILE* openRegularFile(const char* name, const char* mode, const char*& reason);
 // Size and modification time of the regular file `name`; false when there is none.
 bool regularFileInfo(const char* name, uint64_t& size, std::time_t& modified);
-// Gives the file `from` the name `to`, replacing a file of that name.
+// Gives the file `from` the name `to`, replacing a file of that name (on
+// Windows through to the disk: MOVEFILE_WRITE_THROUGH).
 bool replaceFile(const char* from, const char* to);
+// Removes the file `name`.
+bool removeFile(const char* name);
+
+// Files that must survive a crash or a power cut are written as Git and
+// SQLite write theirs: under a temporary name, their data written back to
+// the disk, one barrier for a whole batch of them, then each given its name,
+// and the folder's names made durable after. `writeBack` and `flushFile` are
+// false, with errno set, when the system refuses.
+//
+// Writes `file`'s data back to the disk and waits for it, without the disk's
+// own cache flush (Linux: sync_file_range, or fdatasync where that is not
+// supported; Windows: FlushFileBuffers, which flushes too).
+bool writeBack(std::FILE* file);
+// Makes what was written to `file` durable, the disk's cache flushed: the
+// barrier of a batch when it is a file just written on the same disk.
+bool flushFile(std::FILE* file);
+// Makes the names in `folder` durable: the files given a name, removed or
+// made there (Linux: fsync of the folder; Windows: nothing, the moves wrote
+// through).
+bool syncFolder(const std::string& folder);
+// Called before each operation that changes a file or a folder (`operation`
+// names it: "create", "write", "write back", "flush", "rename", "remove",
+// "sync folder", "append"), with its path. Tests set it to stop or
+// interrupt a program at a chosen operation; the programs never do.
+extern void (*beforeFileChange)(const char* operation, const char* path);
+inline void noteFileChange(const char* operation, const char* path)
+{
+    if (beforeFileChange)
+        beforeFileChange(operation, path);
+}
+
+// An exclusive lock on the file `name`, made when missing, that the system
+// lets go when the process ends however it ends (Linux: flock; Windows:
+// LockFileEx). openLockFile gives nullptr with the reason; tryLock is false
+// while another process holds it; closing the file lets it go.
+std::FILE* openLockFile(const char* name, const char*& reason);
+bool tryLock(std::FILE* lock);
 // The user's folder for the settings of programs: $XDG_CONFIG_HOME, else
 // ~/.config on Linux; %APPDATA% on Windows. Empty when there is none.
 std::string userConfigFolder();
 // The names in `folder`, without "." and ".."; empty when it cannot be listed.
 std::vector<std::string> fileNames(const std::string& folder);
+// The entries of `folder` with their sizes; false when it cannot be listed.
+struct FolderEntry {
+    std::string name;
+    uint64_t size = 0;
+    bool regular = false;  // a regular file (not a folder, a link to one, a pipe...)
+};
+bool folderEntries(const std::string& folder, std::vector<FolderEntry>& entries);
 // Length of an open file; the file is left at its end.
 bool fileLength(std::FILE* file, uint64_t& size);
 

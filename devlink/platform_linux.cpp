@@ -1,6 +1,7 @@
 // The Linux side of platform.h.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -29,7 +30,11 @@ void printOpenFailureHint(const char* program)
 }
 
 bool localTime(std::time_t t, std::tm* out) { return localtime_r(&t, out) != nullptr; }
-int makeFolder(const char* name) { return mkdir(name, 0755); }
+int makeFolder(const char* name)
+{
+    noteFileChange("create", name);
+    return mkdir(name, 0755);
+}
 bool exists(const char* name) { return access(name, F_OK) == 0; }
 void osSleepUs(uint32_t us) { usleep(us); }
 void waitKey() {}
@@ -86,7 +91,62 @@ bool regularFileInfo(const char* name, uint64_t& size, std::time_t& modified)
     return true;
 }
 
-bool replaceFile(const char* from, const char* to) { return std::rename(from, to) == 0; }
+bool replaceFile(const char* from, const char* to)
+{
+    noteFileChange("rename", to);
+    return std::rename(from, to) == 0;
+}
+
+bool removeFile(const char* name)
+{
+    noteFileChange("remove", name);
+    return std::remove(name) == 0;
+}
+
+void (*beforeFileChange)(const char*, const char*) = nullptr;
+
+bool writeBack(std::FILE* file)
+{
+    noteFileChange("write back", "");
+    if (std::fflush(file) != 0)
+        return false;
+    const int fd = fileno(file);
+    // Writeout only: the data goes to the disk, the disk's cache is flushed by the batch's barrier.
+    if (sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER) == 0)
+        return true;
+    return (errno == EINVAL || errno == ENOSYS || errno == ESPIPE) && fdatasync(fd) == 0;
+}
+
+bool flushFile(std::FILE* file)
+{
+    noteFileChange("flush", "");
+    return std::fflush(file) == 0 && fsync(fileno(file)) == 0;
+}
+
+bool syncFolder(const std::string& folder)
+{
+    noteFileChange("sync folder", folder.c_str());
+    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool ok = fsync(fd) == 0 || errno == EINVAL;  // a file system that cannot sync folders has nothing to sync
+    close(fd);
+    return ok;
+}
+
+std::FILE* openLockFile(const char* name, const char*& reason)
+{
+    const int fd = open(name, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    std::FILE* f = fd < 0 ? nullptr : fdopen(fd, "r+");
+    if (!f) {
+        reason = std::strerror(errno);
+        if (fd >= 0)
+            close(fd);
+    }
+    return f;
+}
+
+bool tryLock(std::FILE* lock) { return flock(fileno(lock), LOCK_EX | LOCK_NB) == 0; }
 
 std::string userConfigFolder()
 {
@@ -107,6 +167,27 @@ std::vector<std::string> fileNames(const std::string& folder)
         closedir(dir);
     }
     return names;
+}
+
+bool folderEntries(const std::string& folder, std::vector<FolderEntry>& entries)
+{
+    DIR* dir = opendir(folder.c_str());
+    if (!dir)
+        return false;
+    while (const dirent* entry = readdir(dir)) {
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
+            continue;
+        struct stat st {};
+        FolderEntry e;
+        e.name = entry->d_name;
+        if (fstatat(dirfd(dir), entry->d_name, &st, 0) == 0) {
+            e.regular = S_ISREG(st.st_mode);
+            e.size = static_cast<uint64_t>(st.st_size);
+        }
+        entries.push_back(e);
+    }
+    closedir(dir);
+    return true;
 }
 
 bool fileLength(std::FILE* file, uint64_t& size)

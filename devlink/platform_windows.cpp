@@ -32,7 +32,11 @@ const bool testFolderFirst = false;
 void printOpenFailureHint(const char*) {}
 
 bool localTime(std::time_t t, std::tm* out) { return localtime_s(out, &t) == 0; }
-int makeFolder(const char* name) { return _mkdir(name); }
+int makeFolder(const char* name)
+{
+    noteFileChange("create", name);
+    return _mkdir(name);
+}
 bool exists(const char* name) { return _access(name, 0) == 0; }
 void osSleepUs(uint32_t us) { Sleep(us / 1000); }
 void waitKey() { _getch(); }
@@ -81,7 +85,72 @@ bool regularFileInfo(const char* name, uint64_t& size, std::time_t& modified)
     return true;
 }
 
-bool replaceFile(const char* from, const char* to) { return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0; }
+// The system's error as an errno value, for the messages that say why.
+static void setErrno()
+{
+    switch (GetLastError()) {
+    case ERROR_ACCESS_DENIED: errno = EACCES; break;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION: errno = EBUSY; break;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND: errno = ENOENT; break;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL: errno = ENOSPC; break;
+    default: errno = EIO;
+    }
+}
+
+bool replaceFile(const char* from, const char* to)
+{
+    noteFileChange("rename", to);
+    if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
+    setErrno();
+    return false;
+}
+
+bool removeFile(const char* name)
+{
+    noteFileChange("remove", name);
+    return std::remove(name) == 0;
+}
+
+void (*beforeFileChange)(const char*, const char*) = nullptr;
+
+// Windows has no writeback without the disk's cache flush: FlushFileBuffers does both.
+bool writeBack(std::FILE* file) { return flushFile(file); }
+
+bool flushFile(std::FILE* file)
+{
+    noteFileChange("flush", "");
+    if (std::fflush(file) != 0)
+        return false;
+    if (FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)))))
+        return true;
+    setErrno();
+    return false;
+}
+
+bool syncFolder(const std::string& folder)
+{
+    noteFileChange("sync folder", folder.c_str());
+    return true;
+}
+
+std::FILE* openLockFile(const char* name, const char*& reason)
+{
+    std::FILE* f = std::fopen(name, "a+b");
+    if (!f)
+        reason = std::strerror(errno);
+    return f;
+}
+
+bool tryLock(std::FILE* lock)
+{
+    OVERLAPPED at{};
+    return LockFileEx(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(lock))),
+                      LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at) != 0;
+}
 
 std::string userConfigFolder()
 {
@@ -96,6 +165,22 @@ std::vector<std::string> fileNames(const std::string& folder)
     for (const auto& entry : std::filesystem::directory_iterator(folder, error))
         names.push_back(entry.path().filename().string());
     return names;
+}
+
+bool folderEntries(const std::string& folder, std::vector<FolderEntry>& entries)
+{
+    std::error_code error;
+    std::filesystem::directory_iterator it(folder, error);
+    if (error)
+        return false;
+    for (const auto& entry : it) {
+        FolderEntry e;
+        e.name = entry.path().filename().string();
+        e.regular = entry.is_regular_file(error);
+        e.size = e.regular ? entry.file_size(error) : 0;
+        entries.push_back(e);
+    }
+    return true;
 }
 
 bool fileLength(std::FILE* file, uint64_t& size)

@@ -14,7 +14,11 @@ constexpr std::size_t bufferBytes = 256 * 1024;
 std::array<char, bufferBytes> shared;
 }  // namespace
 
-void seekPastFlight(uint32_t stop) { platform::seekTo(data, static_cast<uint32_t>(stop + recordSize)); }
+void seekPastFlight(uint32_t stop)
+{
+    if (data)
+        platform::seekTo(data, static_cast<uint32_t>(stop + recordSize));
+}
 
 char* ExportFile::buffer() { return shared.data(); }
 
@@ -22,6 +26,7 @@ bool ExportFile::createAt(const char* path)
 {
     if (path != full_res_)
         snprintf(full_res_, sizeof full_res_, "%s", path);
+    platform::noteFileChange("create", full_res_);
     file_ = std::fopen(full_res_, "wb");
     if (!file_) {
         fprintf(stderr, "Cannot create %s: %s\n", full_res_, std::strerror(errno));
@@ -34,6 +39,8 @@ bool ExportFile::createAt(const char* path)
 
 void ExportFile::flush()
 {
+    if (ok_ && used_ > 0)
+        platform::noteFileChange("write", full_res_);
     if (ok_ && used_ > 0 && std::fwrite(buffer(), 1, used_, file_) != used_) {
         ok_ = false;
         error_ = errno;
@@ -77,6 +84,10 @@ void ExportFile::put(const char* text) { put(text, std::strlen(text)); }
 bool ExportFile::close()
 {
     flush();
+    if (ok_ && writeBack_ && !platform::writeBack(file_)) {
+        ok_ = false;
+        error_ = errno;
+    }
     const bool closed = std::fclose(file_) == 0;
     if (ok_ && !closed)
         error_ = errno;

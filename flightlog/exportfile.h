@@ -47,6 +47,9 @@ public:
     // Writes what is left and closes the file; false when any write or the
     // close failed.
     bool close();
+    // Has close() also write the file's data back to the disk (a file that
+    // must survive a power cut once it has its name).
+    void writeBackOnClose() { writeBack_ = true; }
 
 private:
     static char* buffer();
@@ -55,6 +58,7 @@ private:
     std::size_t used_ = 0;
     std::size_t asked_ = 0;  // the room of the last room()
     bool ok_ = true;
+    bool writeBack_ = false;
     int error_ = 0;
     char full_res_[4096] = "";  // the path, as made (the export's own names take 111 bytes at most)
 };

@@ -18,11 +18,7 @@ struct Scan {
     uint16_t flightNumber = 1;     // lp
     FlightSplit split = FlightSplit::AtGaps;
     // True when the point record just read opens a new flight.
-    bool startsFlight() const
-    {
-        return timestamp > last_timestamp + flightGapSeconds ||
-               (split == FlightSplit::AtGapsAndBackwardSteps && timestamp < last_timestamp);
-    }
+    bool startsFlight() const { return ::startsFlight(last_timestamp, timestamp, split); }
 };
 
 // Hands over the flight that ends with the latest point record, and opens

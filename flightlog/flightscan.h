@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <functional>
 
+#include "record.h"
+
 // One flight: the point records from offset `start` to the one at `stop`
 // (inclusive) in file order, no one more than 600 s after the one before.
 struct Flight {
@@ -20,6 +22,11 @@ using FlightVisit = std::function<void(const Flight&)>;
 // the time steps back (kxconvert: a reset clock, or a log memory that
 // wrapped, so that no flight joins one that came before it).
 enum class FlightSplit { AtGaps, AtGapsAndBackwardSteps };
+// True when a point record at `time` after one at `last` starts a new flight.
+constexpr bool startsFlight(uint32_t last, uint32_t time, FlightSplit split)
+{
+    return time > last + flightGapSeconds || (split == FlightSplit::AtGapsAndBackwardSteps && time < last);
+}
 // Reads the open log record by record and hands each flight to `visit` as
 // soon as it is closed, in file order; false when reading the log failed
 // (the flights before the failure were handed over).

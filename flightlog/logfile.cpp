@@ -18,6 +18,7 @@ constexpr uint32_t windowBytes = logPages * pageSize;
 
 struct Window {
     std::array<uint8_t, windowBytes> bytes;
+    const std::string* memory = nullptr;  // a log in memory, read in place of a file
     uint32_t start = 0;   // file offset of bytes[0]
     uint32_t length = 0;  // bytes held
     bool atEnd = false;   // the file ends inside the window
@@ -66,6 +67,12 @@ bool openLogAt(const char* path, const char*& reason)
     return data != nullptr;
 }
 
+void useLogBytes(const std::string& bytes)
+{
+    useLogStream(nullptr);
+    window.memory = &bytes;
+}
+
 void useLogStream(FILE* stream)
 {
     logName = rawFileName;
@@ -102,6 +109,10 @@ void closeLog()
 
 const uint8_t* recordAt(uint32_t offset)
 {
+    if (window.memory)
+        return uint64_t{offset} + recordSize <= window.memory->size()
+                   ? reinterpret_cast<const uint8_t*>(window.memory->data()) + offset
+                   : nullptr;
     if (!window.holds(offset) && !(offset >= window.start && window.atEnd) && !fill(offset))
         return nullptr;
     return window.holds(offset) ? &window.bytes[offset - window.start] : nullptr;
@@ -111,6 +122,7 @@ bool logReadFailed() { return window.failed; }
 
 void resetLogWindow()
 {
+    window.memory = nullptr;
     window.start = window.length = 0;
     window.atEnd = window.failed = false;
 }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 // The instrument's log memory, which a download fetches whole: pages 256 to
 // 511, both inclusive, of 4096 bytes each.
@@ -28,6 +29,9 @@ bool openLogAt(const char* path, const char*& reason);
 // Reads the log from `stream`, already open (openLogAt hands it the file; the
 // tests hand it a stream that fails where they want).
 void useLogStream(FILE* stream);
+// Reads the log from `bytes`, which stay where they are while it is read
+// (kxconvert reads a flight's own records from memory).
+void useLogBytes(const std::string& bytes);
 void closeLog();
 // Before exporting a log that this run did not download: its date and how
 // much of the instrument's log memory it holds, on standard error, always or

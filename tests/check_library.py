@@ -10,6 +10,7 @@ import csv
 import json
 import os
 import re
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -155,44 +156,157 @@ def many_in_a_day():
             expect(f"{name}: igc-parser reads its date", parsed.stdout.strip(), '"2024-05-01"')
 
 
+def files_of(folder):
+    return {os.path.relpath(os.path.join(top, n), folder): open(os.path.join(top, n), "rb").read()
+            for top, _, names in os.walk(folder) for n in names}
+
+
 def read_only_library():
     with tempfile.TemporaryDirectory() as d:
         os.chmod(d, 0o755)
         short, longer = whole(flight(T0, n=10)), whole(flight(T0, n=30))
         convert(d, short)
         lib = os.path.join(d, "lib")
-        kept = {n: open(os.path.join(lib, n), "rb").read() for n in os.listdir(lib)}
-        os.chmod(lib, 0o555)
+        kept = files_of(lib)
+        for folder in (lib, os.path.join(lib, "records")):
+            os.chmod(folder, 0o555)
+        os.chmod(os.path.join(lib, "records", "kxconvert.lock"), 0o444)
         user = 65534 if os.getuid() == 0 else None  # root writes anywhere
         os.chmod(d, 0o777)
         status, out, err = convert(d, longer, user=user)
-        os.chmod(lib, 0o755)
+        for folder in (lib, os.path.join(lib, "records")):
+            os.chmod(folder, 0o755)
         expect("read-only library: status", status, 2)
-        expect("read-only library: says which file", "2024-05-01-XXX-KXP-01.igc was not written" in err
-               and "Permission denied" in err, True)
-        expect("read-only library: nothing lost", {n: open(os.path.join(lib, n), "rb").read()
-                                                    for n in os.listdir(lib)}, kept)
+        expect("read-only library: says why", "kxconvert.lock" in err and "Permission denied" in err, True)
+        expect("read-only library: nothing lost", files_of(lib), kept)
 
 
-def damaged_logbook():
+def read_logbook(folder):
+    """The logbook's header and rows, in whatever form it was written, and that form."""
+    raw = open(os.path.join(folder, "lib", "logbook.csv"), "rb").read()
+    text = raw.decode("utf-8-sig")
+    separator = ";" if text.split("\n")[0].count(";") > text.split("\n")[0].count(",") else ","
+    header, *rows = list(csv.reader(text.splitlines(), delimiter=separator))
+    return header, [dict(zip(header, r)) for r in rows], (separator, raw.startswith(b"\xef\xbb\xbf"), b"\r\n" in raw)
+
+
+def in_all(out):
+    return out.splitlines()[-1].split("; in all ")[1]
+
+
+def german(value):
+    """A cell as a German spreadsheet saves it: D.M.YYYY H:MM, decimal commas."""
+    m = re.fullmatch(r"(\d{4})-(\d\d)-(\d\d) (\d\d:\d\d):\d\d", value)
+    if m:
+        return f"{m[3]}.{m[2]}.{m[1]} {m[4]}"
+    return value.replace(".", ",") if re.fullmatch(r"-?\d+\.\d+", value) else value
+
+
+def pilots_logbook():
+    """The logbook as the pilot keeps it: columns of their own, an edited
+    figure, a German spreadsheet's form, a line broken and then repaired."""
+    log = whole(flight(T0) + flight(T0 + 3600) + flight(T0 + 7200))
     with tempfile.TemporaryDirectory() as d:
-        convert(d, whole(flight(T0) + flight(T0 + 3600) + flight(T0 + 7200)))
-        path = os.path.join(d, "lib", "logbook.csv")
-        rows = list(csv.reader(open(path, newline="")))
-        # As a spreadsheet saves it: semicolons, every field quoted, LF; then a
-        # row cut short, a stray line, and a row whose quote is left open.
-        lines = [";".join(f'"{v}"' for v in r) for r in rows[:3]]
-        lines += [";".join(f'"{v}"' for v in rows[3][:11]), "remember to refuel", '"2024-06-01T10:00:00Z;"broken']
-        lines.append(";".join(f'"{v}"' for v in rows[1][:10] + ["5"] + rows[1][11:]))  # the first flight again, shorter
-        open(path, "w").write("\n".join(lines) + "\n")
-        status, out, err = convert(d, whole(flight(T0 + 10800)))
-        rows = logbook(d)
-        expect("damaged logbook: readable rows kept, the new one added", [r["Points"] for r in rows],
-               ["20", "20", "20", "20"])
-        expect("damaged logbook: each unread line named", err.count("cannot be read"), 3)
-        aside = open(os.path.join(d, "lib", "logbook.unreadable.txt"), newline="").read().split("\r\n")
-        expect("damaged logbook: kept aside, the shorter row of one flight too", (aside[:2], ';"5";' in aside[2]),
-               (["remember to refuel", '"2024-06-01T10:00:00Z;"broken'], True))
+        _, out, _ = convert(d, log)
+        totals = in_all(out)
+        header, rows, _ = read_logbook(d)
+        lines = [header + ["Remarks"]] + [[german(r[h]) for h in header] + [f"remark {k}"] for k, r in enumerate(rows)]
+        lines[1][header.index("Flight time [h:mm:ss]")] = "0:30:00"
+        text = [";".join(f'"{v}"' for v in line) for line in lines]
+        repaired = text[2]
+        text[2] = text[2].replace('";"', '";', 1)  # a quote left out: the line cannot be read
+        text.insert(2, "remember to refuel")
+        open(os.path.join(d, "lib", "logbook.csv"), "w", encoding="utf-8-sig", newline="").write("\r\n".join(text) + "\r\n")
+        status, out, err = convert(d, log)
+        header, rows, form = read_logbook(d)
+        expect("pilot's logbook: status and totals", (status, in_all(out)), (0, totals))
+        expect("pilot's logbook: written back in its form", form, (";", True, True))
+        expect("pilot's logbook: a row per flight, the unreadable line's too", [r["Name"][-2:] for r in rows],
+               ["01", "02", "03"])
+        expect("pilot's logbook: remarks kept", [r["Remarks"] for r in rows], ["remark 0", "", "remark 2"])
+        expect("pilot's logbook: the edit kept as the pilot's",
+               [(r["Flight time [h:mm:ss]"], r["Flight time [h:mm:ss] (pilot)"]) for r in rows],
+               [("0:01:35", "0:30:00"), ("0:01:35", ""), ("0:01:35", "")])
+        expect("pilot's logbook: the edit said, the lines set aside named",
+               (err.count("kept as \"Flight time [h:mm:ss] (pilot)\""), err.count("cannot be read")), (1, 2))
+        aside = open(os.path.join(d, "lib", "logbook.unreadable.txt"), encoding="utf-8").read()
+        expect("pilot's logbook: the broken line kept aside with its remark", "remark 1" in aside, True)
+        with open(os.path.join(d, "lib", "logbook.csv"), "a", encoding="utf-8", newline="") as f:
+            f.write(repaired + "\r\n")
+        status, out, err = convert(d, log)
+        header, rows, form = read_logbook(d)
+        expect("repaired line pasted back: taken, one row a flight", ([r["Remarks"] for r in rows], err),
+               (["remark 0", "remark 1", "remark 2"], ""))
+
+    # A logbook opened and saved by LibreOffice, which takes durations for times of day.
+    with tempfile.TemporaryDirectory() as d:
+        _, out, _ = convert(d, log)
+        book = os.path.join(d, "lib", "logbook.csv")
+        saved = os.path.join(d, "saved")
+        done = subprocess.run(["soffice", f"-env:UserInstallation=file://{d}/profile", "--headless",
+                               "--infilter=CSV:44,34,76,1,,1033,false,true",
+                               "--convert-to", "csv:Text - txt - csv (StarCalc):44,34,76,1,,1033", "--outdir", saved,
+                               book], capture_output=True, timeout=240)
+        os.replace(os.path.join(saved, "logbook.csv"), book)
+        expect("LibreOffice made durations times of day", "12:01:35 AM" in open(book).read(), True)
+        status, again, err = convert(d, log)
+        expect("after LibreOffice: the same totals, no edit", (status, in_all(again), err), (0, in_all(out), ""))
+        expect("after LibreOffice: durations written again", logbook(d)[0]["Flight time [h:mm:ss]"], "0:01:35")
+
+
+def lost_logbook():
+    """A deleted logbook, and one put back from an older backup: the same
+    flights under the same names, and what the older one held of the pilot's."""
+    with tempfile.TemporaryDirectory() as d:
+        convert(d, whole(flight(T0)))
+        book = os.path.join(d, "lib", "logbook.csv")
+        header, rows, _ = read_logbook(d)
+        with open(book, "w", newline="") as f:
+            csv.writer(f, lineterminator="\r\n").writerows([header + ["Remarks"], list(rows[0].values()) + ["first"]])
+        older = open(book, "rb").read()
+        log = whole(flight(T0) + flight(T0 + 3600) + flight(T0 + 7200))
+        convert(d, log)
+        os.remove(book)
+        status, out, _ = convert(d, log)
+        expect("deleted logbook: the flights as they were", [f for _, f, _ in fates(out)], ["unchanged"] * 3)
+        expect("deleted logbook: a row each", [r["Name"][-2:] for r in logbook(d)], ["01", "02", "03"])
+        open(book, "wb").write(older)
+        status, out, _ = convert(d, log)
+        expect("older logbook: every flight, the pilot's remark kept",
+               [(r["Name"][-2:], r["Remarks"]) for r in logbook(d)], [("01", "first"), ("02", ""), ("03", "")])
+        expect("older logbook: no new names", sorted(n for n in os.listdir(os.path.join(d, "lib")) if n.endswith(".igc")),
+               [f"2024-05-01-XXX-KXP-0{k}.igc" for k in (1, 2, 3)])
+
+
+def rebuild_and_check():
+    with tempfile.TemporaryDirectory() as d:
+        convert(d, whole(flight(T0) + flight(T0 + 3600)))
+        lib = os.path.join(d, "lib")
+        made = files_of(lib)
+        run = lambda *args: subprocess.run([kxconvert, *args, lib], capture_output=True, text=True,
+                                           env=dict(os.environ, TZ="Europe/Berlin"))
+        expect("check of a sound library", run("--check").returncode, 0)
+        os.remove(os.path.join(lib, "2024-05-01-XXX-KXP-01.html"))
+        os.remove(os.path.join(lib, "logbook.csv"))
+        open(os.path.join(lib, "2024-05-01-XXX-KXP-02.gpx.part"), "w").write("left")
+        os.rename(os.path.join(lib, "records", "2024-05-01-XXX-KXP-02.kxr"), os.path.join(d, "02.kxr"))
+        shutil.copy(os.path.join(lib, "2024-05-01-XXX-KXP-02.igc"), os.path.join(lib, "2024-05-01-XXX-KXP-03.igc"))
+        done = run("--check")
+        expect("check: a status for each finding", done.returncode, 4 + 8 + 16 + 32 + 64)
+        expect("check: what it found", sorted(ln.split(":")[0] for ln in done.stdout.splitlines()[:-1]),
+               sorted(["a file that no row names", "a row whose file is missing", "left by a stopped run",
+                       "a flight whose records the library does not keep", "one flight under two names"]))
+        expect("check changes nothing", files_of(lib), {k: v for k, v in made.items() if "KXP-01.html" not in k and
+                                                        k != "logbook.csv" and "02.kxr" not in k} |
+               {"2024-05-01-XXX-KXP-02.gpx.part": b"left", "2024-05-01-XXX-KXP-03.igc":
+                made["2024-05-01-XXX-KXP-02.igc"]})
+        os.rename(os.path.join(d, "02.kxr"), os.path.join(lib, "records", "2024-05-01-XXX-KXP-02.kxr"))
+        os.remove(os.path.join(lib, "2024-05-01-XXX-KXP-03.igc"))
+        expect("rebuild", run("--rebuild").returncode, 0)
+        rebuilt = files_of(lib)
+        expect("rebuild makes every file again, the same", rebuilt, made)
+        run("--rebuild")
+        expect("rebuild again: the same library", files_of(lib), rebuilt)
 
 
 def figures_by_hand():
@@ -245,7 +359,8 @@ def pilot_details():
         expect("pilot details: an unknown setting is named", "kxconvert.conf line 5 is not one of" in err, True)
 
 
-for case in (shared_flights, cut_and_whole, odd_flights, many_in_a_day, read_only_library, damaged_logbook,
+for case in (shared_flights, cut_and_whole, odd_flights, many_in_a_day, read_only_library, pilots_logbook,
+             lost_logbook, rebuild_and_check,
              figures_by_hand, pilot_details):
     case()
 finish("of the flight library's cases held")

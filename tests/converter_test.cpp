@@ -45,14 +45,14 @@ TEST(LogbookReader, RowsWithoutTheirHeaderAreReadByPlace)
         FlightFigures f;
         f.firstTime = f.lastTime = t0 + 3600 * k;
         f.points = 10 + k;
-        written.rows[f.firstTime] = logbookRow(f, flightStem(utcOf(f.firstTime), k + 1), 1, 0);
+        written.rows.push_back(logbookRow(f, flightStem(utcOf(f.firstTime), k + 1), 1, 0));
     }
     const std::string text = logbookText(written);
     const std::string rows = text.substr(text.find("\r\n") + 2);
     const auto read = [](const std::string& book) {
         Logbook l;
         OutputCapture quiet;
-        readLogbook(book, "logbook.csv", l);
+        readLogbook(book, "logbook.csv", RowsNeed::Identity, l);
         return std::make_pair(l.rows.size(), l.unreadable);
     };
     EXPECT_EQ(read(rows), std::make_pair(std::size_t{3}, std::string()));
@@ -122,7 +122,7 @@ TEST_F(Converter, FlightAcrossMidnightLineByLine)
               std::string::npos);
     EXPECT_EQ(listFolder("."), (std::vector<std::string>{"2024-03-30-XXX-KXP-01.gpx", "2024-03-30-XXX-KXP-01.html",
                                                           "2024-03-30-XXX-KXP-01.igc", "index.html", "logbook.csv",
-                                                          "raw.dat"}));
+                                                          "raw.dat", "records"}));
 }
 
 TEST_F(Converter, PilotOptionKeepsEveryPrintableByte)
@@ -159,7 +159,7 @@ TEST_F(Converter, FileNotWrittenWholeKeepsNoFinalName)
     EXPECT_NE(r.err.find("Input/output error"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("kxconvert: flights/2024-03-30-XXX-KXP-01.igc was not written."), std::string::npos) << r.err;
     EXPECT_EQ(listFolder("flights"), (std::vector<std::string>{"2024-03-30-XXX-KXP-01.gpx", "2024-03-30-XXX-KXP-01.html",
-                                                                "index.html", "logbook.csv"}));
+                                                                "index.html", "logbook.csv", "records"}));
     EXPECT_NE(r.out.find(": new 2024-03-30-XXX-KXP-01.gpx .html\n"), std::string::npos) << r.out;
 }
 
