@@ -37,7 +37,24 @@ int makeFolder(const char* name)
     noteFileChange("create", name);
     return _mkdir(name);
 }
-bool exists(const char* name) { return _access(name, 0) == 0; }
+// A handle that asks for no access: opening it never waits, also on a pipe.
+static HANDLE probeHandle(const char* name)
+{
+    return CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+// Also what the runtime cannot stat, as a Linux named pipe under wine.
+bool exists(const char* name)
+{
+    if (_access(name, 0) == 0)
+        return true;
+    const HANDLE h = probeHandle(name);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(h);
+    return true;
+}
 void osSleepUs(uint32_t us) { Sleep(us / 1000); }
 void waitKey() { _getch(); }
 
@@ -75,10 +92,21 @@ std::FILE* openRegularFile(const char* name, const char* mode, const char*& reas
     return f;
 }
 
+// True when `name` is a file on a disk, not a pipe or a device: the file's handle tells.
+static bool onDisk(const char* name)
+{
+    const HANDLE h = probeHandle(name);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    const bool disk = GetFileType(h) == FILE_TYPE_DISK;
+    CloseHandle(h);
+    return disk;
+}
+
 bool regularFileInfo(const char* name, uint64_t& size, std::time_t& modified)
 {
     struct _stat64 st;
-    if (_stat64(name, &st) != 0 || !(st.st_mode & _S_IFREG))
+    if (_stat64(name, &st) != 0 || !(st.st_mode & _S_IFREG) || !onDisk(name))
         return false;
     size = static_cast<uint64_t>(st.st_size);
     modified = st.st_mtime;

@@ -161,10 +161,14 @@ FILE* openPartialFile()
     return output;
 }
 
-// The pages are all in: the download becomes "raw.dat".
+// The pages are all in: the download becomes "raw.dat", on the disk before
+// it takes the name, and the name on the disk after.
 int completeDownload(Download& d)
 {
-    if (std::fclose(d.output) != 0) {
+    const bool flushed = platform::flushFile(d.output);
+    const int reason = errno;
+    if (std::fclose(d.output) != 0 || !flushed) {
+        errno = flushed ? errno : reason;
         fprintf(stderr, "\r\nCannot write \"%s\": %s. \"raw.dat\" is as it was.\n", partialFileName,
                 std::strerror(errno));
         return exitcode::failed;
@@ -174,6 +178,7 @@ int completeDownload(Download& d)
                         "log is in \"%s\".\n", std::strerror(errno), partialFileName);
         return exitcode::failed;
     }
+    platform::syncFolder(".");
     return exitcode::ok;
 }
 

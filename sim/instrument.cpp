@@ -368,7 +368,7 @@ std::vector<uint8_t> flashImage()
     return image;
 }
 
-void deliverInterruptsWith(void (*deliver)(int signal)) { interruptDelivery = deliver; }
+void deliverInterruptsWith(void (*deliver)(int signal)) { interruptDelivery = deliver ? deliver : raiseHere; }
 
 void deviceClosed()
 {

@@ -36,7 +36,8 @@ bool takeReadFailure();
 // What the host stack says about the last failure.
 const wchar_t* errorText();
 // How an interrupt fault reaches the program: raised in this process by
-// default (the link seam), sent to the program's process by the emulator.
+// default (the link seam, and after nullptr), sent to the program's process
+// by the emulator; a test may do something else at that request instead.
 void deliverInterruptsWith(void (*deliver)(int signal));
 // The device is closed: the flash image goes to config().flashOut, if named.
 void deviceClosed();

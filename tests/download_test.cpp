@@ -10,6 +10,7 @@
 
 #include "devlink.h"
 #include "platform.h"
+#include "instrument.h"
 #include "sim.h"
 #include "support.h"
 
@@ -193,6 +194,20 @@ TEST_F(Download, InterruptKeepsWholePagesAndEndsWithTheSignal)
         EXPECT_EQ(r.err.find("\r\nInterrupted: the instrument still holds its whole log.\n"), 0u) << r.err;
         EXPECT_EQ(sim::log().closes, 1u);
     }
+}
+
+// Something takes the name "raw.dat" while the download runs (a folder made
+// in another window): the whole log stays in "raw-partial.dat", and it is said.
+TEST_F(Download, NameTakenDuringTheDownloadKeepsTheWholeLogBesideIt)
+{
+    sim::config().faults = {{sim::Fault::Interrupt, 30000}};
+    sim::deliverInterruptsWith([](int) { std::filesystem::create_directories("raw.dat/in-the-way"); });
+    const RunResult r = runLogreaderCaptured();
+    sim::deliverInterruptsWith(nullptr);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(readFile("raw-partial.dat") == memory());
+    EXPECT_NE(r.err.find("Cannot replace \"raw.dat\" with the download: "), std::string::npos) << r.err;
+    EXPECT_TRUE(endsWith(r.err, "\"raw.dat\" is as it was; the whole log is in \"raw-partial.dat\".\n")) << r.err;
 }
 
 TEST_F(Download, LostInstrumentIsGivenUpKeepingWholePages)
