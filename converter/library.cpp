@@ -92,6 +92,7 @@ void readList(Library& library)
         flight.cutEnd = cutAt.find("end") != std::string_view::npos;
         flight.row = std::move(row);
         const std::string name = flight.row.stem;
+        library.listed[name] = flight.row;
         library.flights.emplace(name, std::move(flight));
     }
 }
@@ -108,6 +109,7 @@ void takeOver(Library& library)
         const auto it = library.flights.find(row.stem);
         if (it == library.flights.end() || it->second.row.points < row.points) {
             flight.row = std::move(row);
+            library.listed[flight.row.stem] = flight.row;
             library.flights[flight.row.stem] = std::move(flight);
         }
     }
@@ -141,6 +143,9 @@ void reconcile(Library& library)
         withRecords.insert(name);
         KeptFlight& flight = library.flights[name];
         flight.hasRecords = true;
+        // Files that a stopped run made from the records, before the list said so.
+        if (flight.row.size() > 0)
+            flight.row.addFiles(filesThere(library, name) & ~flight.row.files);
         if (flight.row.points != e.size / recordSize || flight.row.stem != name) {
             flight.remake = true;
             flight.remakeFormats = (flight.row.files ? flight.row.files : defaultFormats()) | filesThere(library, name);
@@ -404,8 +409,10 @@ std::vector<const LogbookRow*> inOrder(const std::map<std::string, const Logbook
 }
 
 // The pilot's view: each flight's row from the list, then the pilot's own
-// columns as the logbook holds them for its name; an edited program cell is
-// kept in a column of the pilot's, "<column> (pilot)", and said.
+// columns as the logbook holds them for its name. A program cell that says
+// neither what the list held (what the logbook was written with) nor what
+// the records give now is the pilot's edit: it is kept in a column of the
+// pilot's, "<column> (pilot)", and said.
 struct PilotView {
     std::vector<std::string> otherColumns;
     std::vector<LogbookRow> rows;
@@ -440,9 +447,10 @@ PilotView pilotView(Library& library)
                 cells[k] = std::string(cell);
             }
         }
+        const auto before = library.listed.find(row.stem);
         for (std::size_t k = 0; k < columnCount; ++k) {
             const std::string_view made = flight->second.row.field(k), cell = row.field(k);
-            if (saysTheSame(made, cell))
+            if (saysTheSame(made, cell) || (before != library.listed.end() && saysTheSame(before->second.field(k), cell)))
                 continue;
             const std::string header = columnHeader(k) + std::string(" (pilot)");
             const std::size_t at = column(header);
@@ -456,6 +464,8 @@ PilotView pilotView(Library& library)
         }
     }
     for (const auto& [name, flight] : library.flights) {
+        if (flight.row.size() == 0)
+            continue;  // a flight new to the library, made by the next run from its records
         std::vector<std::string> fields = flight.row.fields();
         fields.resize(columnCount);
         const auto it = own.find(name);
@@ -472,46 +482,46 @@ PilotView pilotView(Library& library)
 
 bool saveLibrary(Library& library)
 {
-    Batch batch;
-    std::string reason;
-    std::map<std::string, const LogbookRow*> listed;
-    for (const auto& [name, flight] : library.flights)
-        listed[name] = &flight.row;
-    const std::string list = listPath(library);
-    if (!stage(batch, list, [&](const Emit& emit) { writeLogbook(LogbookForm{}, library.listColumns, inOrder(listed), emit); },
-               reason)) {
-        fprintf(stderr, "kxconvert: cannot write %s: %s. The flights' records are kept; converting again makes it.\n",
-                list.c_str(), reason.c_str());
-        return false;
-    }
-    if (!commit(library.store, batch))
-        return false;
+    // The lines that could not be read go aside first, so that no line is
+    // lost; then the logbook, the index and the list take their names
+    // together, the logbook first: the list never runs ahead of the logbook
+    // whose cells it tells the pilot's edits by.
     PilotView view = pilotView(library);
+    std::string reason;
     const std::string aside = libraryPath(library, unreadableName);
     if (!library.book.unreadable.empty() && !appendOnce(aside, library.book.unreadable, reason)) {
         fprintf(stderr, "kxconvert: cannot keep the lines it could not read in %s: %s. The logbook was not updated, "
                         "so that none of them is lost.\n", aside.c_str(), reason.c_str());
         return false;
     }
-    std::map<std::string, const LogbookRow*> rows;
+    std::map<std::string, const LogbookRow*> rows, listed;
     for (const LogbookRow& row : view.rows)
         rows[row.stem] = &row;
+    for (const auto& [name, flight] : library.flights)
+        if (flight.row.size() > 0)
+            listed[name] = &flight.row;
     const std::vector<const LogbookRow*> ordered = inOrder(rows);
     std::string text;
     writeLogbook(library.book.form, view.otherColumns, ordered, [&](const std::string& line) { text += line; });
+    Batch batch;
     const std::string book = libraryPath(library, logbookName);
-    bool ok = true;
     if (text != library.bookText && !stage(batch, book, [&](const Emit& emit) { emit(text); }, reason)) {
-        fprintf(stderr, "kxconvert: cannot write %s: %s. It is as it was; the flights' rows are in the library's "
-                        "list, and the next run writes them.\n", book.c_str(), reason.c_str());
-        ok = false;
+        fprintf(stderr, "kxconvert: cannot write %s: %s. It is as it was; the flights' records are kept, and the "
+                        "next run writes it.\n", book.c_str(), reason.c_str());
+        return false;
     }
     std::vector<std::string> names = platform::fileNames(library.folder);
     std::sort(names.begin(), names.end());
     const auto exists = [&](const std::string& name) { return std::binary_search(names.begin(), names.end(), name); };
     const std::string index = libraryPath(library, "index.html");
-    if (!stage(batch, index, [&](const Emit& emit) { page::indexPage(ordered, exists, emit); }, reason)) {
+    bool ok = stage(batch, index, [&](const Emit& emit) { page::indexPage(ordered, exists, emit); }, reason);
+    if (!ok)
         fprintf(stderr, "kxconvert: cannot write %s: %s. It is as it was.\n", index.c_str(), reason.c_str());
+    const std::string list = listPath(library);
+    if (!stage(batch, list, [&](const Emit& emit) { writeLogbook(LogbookForm{}, library.listColumns, inOrder(listed), emit); },
+               reason)) {
+        fprintf(stderr, "kxconvert: cannot write %s: %s. The flights' records are kept; the next run makes it.\n",
+                list.c_str(), reason.c_str());
         ok = false;
     }
     ok = commit(library.store, batch) && ok;

@@ -68,6 +68,9 @@ struct Library {
     Store store;
     std::vector<std::string> listColumns;     // the list's columns after the program's ("Records", "Cut", ...)
     std::map<std::string, KeptFlight> flights;  // by name
+    // Each flight's row as the list held it when the run began: what the
+    // logbook was written with, unless a run stopped between the two.
+    std::map<std::string, LogbookRow> listed;
     std::map<std::string, Records> records;     // the records read in this run, by name
     std::set<std::string> names;                // names of the files in the folder, and of the flights
     std::vector<platform::FolderEntry> recordFiles;  // the files in records/

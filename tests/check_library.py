@@ -101,6 +101,12 @@ def cut_and_whole():
                 expect("cut log: said as kxlogreader says it", "1 of 256 pages, a partial log" in err, True)
                 expect("cut log: last flight possibly cut", ("possibly cut" in out, logbook(d)[1]["Possibly cut"]),
                        (True, "yes"))
+                # The pilot corrects the cut flight's time and remarks on it.
+                header, rows, _ = read_logbook(d)
+                rows[1]["Flight time [h:mm:ss]"], rows[1]["Remarks"] = "0:12:00", "cut by the battery"
+                with open(os.path.join(d, "lib", "logbook.csv"), "w", newline="") as f:
+                    csv.writer(f, lineterminator="\r\n").writerows([header + ["Remarks"]] + [
+                        [r.get(h, "") for h in header + ["Remarks"]] for r in rows])
             before = open(os.path.join(d, "lib", "2024-05-01-XXX-KXP-02.igc"), "rb").read()
             status, out, err = convert(d, order[1])
             after = open(os.path.join(d, "lib", "2024-05-01-XXX-KXP-02.igc"), "rb").read()
@@ -109,6 +115,10 @@ def cut_and_whole():
             if order[0] is cut:
                 expect("cut, then whole: replaced", fates(out)[1][1], "replaced the shorter copy")
                 expect("cut, then whole: IGC of the whole flight", after.count(b"\r\nB"), 300)
+                expect("cut, then whole: the pilot's edit and remark kept, no figure taken for an edit",
+                       ([k for k in rows[1] if k.endswith("(pilot)")], rows[1]["Flight time [h:mm:ss] (pilot)"],
+                        rows[1]["Remarks"], rows[1]["Possibly cut"]),
+                       (["Flight time [h:mm:ss] (pilot)"], "0:12:00", "cut by the battery", ""))
             else:
                 expect("whole, then cut: kept", fates(out)[1][1], "kept the longer copy")
                 expect("whole, then cut: IGC untouched", after, before)
