@@ -114,6 +114,26 @@ struct Conversion {
     std::vector<Taken> taken;
 };
 
+// Whether the flight may lack records at its ends is told by the last piece
+// that reached them: a whole log's flight is whole there, a partial log's last
+// flight and the oldest of a memory that wrapped may not be.
+void noteCuts(const Piece& piece, Library& library, const std::string& name)
+{
+    const auto flight = library.flights.find(name);
+    if (flight == library.flights.end() || !flight->second.hasRecords)
+        return;
+    KeptFlight& f = flight->second;
+    const auto [first, last] = timeSpan(library, name);
+    const bool start = firstTime(piece.records) == first ? piece.cutStart : f.cutStart;
+    const bool end = lastTime(piece.records) == last ? piece.cutEnd : f.cutEnd;
+    if (start == f.cutStart && end == f.cutEnd)
+        return;
+    f.cutStart = start;
+    f.cutEnd = end;
+    f.remake = true;
+    f.remakeFormats |= f.row.files;
+}
+
 // Decides what the piece is to the library and keeps its records where they change.
 void takePiece(const Piece& piece, Conversion& run)
 {
@@ -131,10 +151,6 @@ void takePiece(const Piece& piece, Conversion& run)
                 library.flights.erase(d.name);
             return;
         }
-        const bool startNow = firstTime(d.records) == firstTime(piece.records);
-        const bool endNow = lastTime(d.records) == lastTime(piece.records);
-        flight.cutStart = d.fate == Fate::New ? piece.cutStart : (startNow && piece.cutStart) || (!startNow && flight.cutStart);
-        flight.cutEnd = d.fate == Fate::New ? piece.cutEnd : (endNow && piece.cutEnd) || (!endNow && flight.cutEnd);
         flight.hasRecords = true;
         library.records[d.name] = d.records;
         flight.row.points = static_cast<uint32_t>(pointCount(d.records));
@@ -152,6 +168,7 @@ void takePiece(const Piece& piece, Conversion& run)
             flight.remakeFormats |= missing;
         }
     }
+    noteCuts(piece, library, d.name);
     run.counts.flights.add(t.figures.flightSeconds(), t.figures.engineSeconds);
     ++run.counts.fates[static_cast<std::size_t>(d.fate)];
     run.taken.push_back(std::move(t));

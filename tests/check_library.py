@@ -212,6 +212,62 @@ def german(value):
     return value.replace(".", ",") if re.fullmatch(r"-?\d+\.\d+", value) else value
 
 
+class Instrument:
+    """A log memory that is a ring: the records go on at its start once it is full."""
+
+    def __init__(self):
+        self.memory, self.at = bytearray(b"\xff" * (1 << 20)), 0
+
+    def record(self, rec):
+        self.memory[self.at:self.at + 32] = rec
+        self.at = (self.at + 32) % len(self.memory)
+
+
+def season():
+    """Two instruments flying at the same hours all season, each downloaded
+    six times: later downloads overlap earlier ones, start with the newest
+    records after a wrap, and hold old flights only as a tail; one download
+    is cut. In the order they were made and shuffled, every flight that any
+    download held is in the library once, its records all that the downloads
+    held of it."""
+    instruments, truth, logs = [Instrument(), Instrument()], {}, []
+    # The first is downloaded often, the second seldom: it writes over flights not downloaded yet.
+    downloads, length = ({1, 3, 7, 9, 11, 15, 17, 19, 23}, {7, 15, 23}), (700, 2300)
+    for day in range(24):
+        for k, (inst, lat) in enumerate(zip(instruments, (46.0, 48.0))):
+            for hour in (8, 14):
+                start = T0 + day * 86400 + (hour - 10) * 3600 + k * 60
+                recs = [point(start + i, lat + i * 1e-5, 8.0, alt=300 + i % 400)
+                        for i in range(length[k] + 37 * (day % 5))]
+                truth[(k, start)] = recs
+                for r in recs:
+                    inst.record(r)
+            if day in downloads[k]:
+                logs.append(bytes(inst.memory))
+    logs[4] = logs[4][:300 * 4096]  # a download given up after 300 pages
+    seen = {}
+    for log in logs:
+        held = {log[i:i + 32] for i in range(0, len(log), 32)}
+        for key, recs in truth.items():
+            mine = [r for r in recs if r in held]
+            if mine:
+                seen.setdefault(key, set()).update(mine)
+    wanted = sorted(b"".join(sorted(recs, key=lambda r: r[1:5])) for recs in seen.values())
+    expect("season: flights seen only in part", sum(len(seen[k]) < len(truth[k]) for k in seen) > 2, True)
+    for order in ("in order", "shuffled"):
+        with tempfile.TemporaryDirectory() as d:
+            for log in (logs if order == "in order" else [logs[i] for i in (7, 2, 11, 0, 9, 4, 5, 1, 10, 3, 8, 6)]):
+                status, out, err = convert(d, log, "-q")
+                expect(f"season {order}: status", status, 0)
+            kept = os.path.join(d, "lib", "records")
+            got = sorted(open(os.path.join(kept, n), "rb").read() for n in os.listdir(kept) if n.endswith(".kxr"))
+            rows = logbook(d)
+            expect(f"season {order}: every flight once, with all its records", (len(got), got == wanted),
+                   (len(wanted), True))
+            expect(f"season {order}: a row each, by its records' count", sorted(int(r["Points"]) for r in rows),
+                   sorted(len(w) // 32 for w in wanted))
+
+
 def pilots_logbook():
     """The logbook as the pilot keeps it: columns of their own, an edited
     figure, a German spreadsheet's form, a line broken and then repaired."""
@@ -369,7 +425,7 @@ def pilot_details():
         expect("pilot details: an unknown setting is named", "kxconvert.conf line 5 is not one of" in err, True)
 
 
-for case in (shared_flights, cut_and_whole, odd_flights, many_in_a_day, read_only_library, pilots_logbook,
+for case in (season, shared_flights, cut_and_whole, odd_flights, many_in_a_day, read_only_library, pilots_logbook,
              lost_logbook, rebuild_and_check,
              figures_by_hand, pilot_details):
     case()

@@ -3,8 +3,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <ctime>
 #include <filesystem>
+#include <map>
 
 #include "converter.h"
 #include "logbook.h"
@@ -161,6 +163,75 @@ TEST_F(Converter, FileNotWrittenWholeKeepsNoFinalName)
     EXPECT_EQ(listFolder("flights"), (std::vector<std::string>{"2024-03-30-XXX-KXP-01.gpx", "2024-03-30-XXX-KXP-01.html",
                                                                 "index.html", "logbook.csv", "records"}));
     EXPECT_NE(r.out.find(": new 2024-03-30-XXX-KXP-01.gpx .html\n"), std::string::npos) << r.out;
+}
+
+// Ctrl-C (or the console window closed) noted before each of a run's file
+// operations: the run ends with 130 and the library whole, and the next run
+// makes it what one run without the interrupt makes, byte for byte. The
+// crash tests (check_crashes.py) stop real processes; this one runs on both
+// systems.
+namespace interrupts {
+unsigned long at = 0, seen = 0;
+void noteAt(const char*, const char*)
+{
+    if (++seen == at)
+        platform::interruptSignal = SIGINT;
+}
+}  // namespace interrupts
+
+TEST_F(Converter, InterruptAtEveryFileOperationLeavesTheLibraryWhole)
+{
+    namespace fs = std::filesystem;
+    LogBuilder first, second;
+    for (uint32_t i = 0; i < 40; ++i) {
+        first.point(example(t0 + i, 50.0f + static_cast<float>(i) * 1e-4f, 8.0f));
+        second.point(example(t0 + i, 50.0f + static_cast<float>(i) * 1e-4f, 8.0f));
+    }
+    for (uint32_t i = 0; i < 40; ++i)
+        second.point(example(t0 + 40 + i, 50.0f + static_cast<float>(40 + i) * 1e-4f, 8.0f));
+    for (uint32_t i = 0; i < 40; ++i)
+        second.point(example(t0 + 7200 + i, 47.0f, 11.0f + static_cast<float>(i) * 1e-4f));
+    for (LogBuilder* log : {&first, &second}) {
+        log->bytes.resize(1 << 20, '\xff');  // whole downloads
+        log->save(log == &first ? "first.dat" : "second.dat");
+    }
+    ASSERT_EQ(runConverterCaptured({"-o", "start", "first.dat"}).status, 0);
+    const auto files = [](const std::string& folder) {
+        std::map<std::string, std::string> all;
+        for (const auto& e : fs::recursive_directory_iterator(folder))
+            if (e.is_regular_file() && e.path().filename() != "kxconvert.lock")
+                all[fs::relative(e.path(), folder).generic_string()] = readFile(e.path().string());
+        return all;
+    };
+    fs::copy("start", "wanted", fs::copy_options::recursive);
+    interrupts::seen = 0;
+    platform::beforeFileChange = interrupts::noteAt;
+    ASSERT_EQ(runConverterCaptured({"-o", "wanted", "second.dat"}).status, 0);
+    const unsigned long count = interrupts::seen;
+    const auto wanted = files("wanted");
+    unsigned interrupted = 0;
+    for (interrupts::at = 1; interrupts::at <= count; ++interrupts::at) {
+        const std::string trial = "trial" + std::to_string(interrupts::at);
+        fs::copy("start", trial, fs::copy_options::recursive);
+        interrupts::seen = 0;
+        const RunResult r = runConverterCaptured({"-o", trial, "second.dat"});
+        EXPECT_TRUE(r.status == 0 || r.status == 130) << interrupts::at << ": " << r.status;
+        if (r.status == 130) {
+            ++interrupted;
+            EXPECT_NE(r.err.find("converting the log again completes it."), std::string::npos) << r.err;
+        }
+        ASSERT_EQ(runConverterCaptured({"-q", "-o", trial, "second.dat"}).status, 0) << interrupts::at;
+        const auto got = files(trial);
+        std::string differ;
+        for (const auto& [name, bytes] : wanted)
+            differ += got.count(name) && got.at(name) == bytes ? "" : " " + name;
+        for (const auto& [name, bytes] : got)
+            differ += wanted.count(name) ? "" : " +" + name;
+        EXPECT_EQ(differ, "") << "interrupted at file operation " << interrupts::at << " of " << count;
+        fs::remove_all(trial);
+    }
+    platform::beforeFileChange = nullptr;
+    EXPECT_GT(interrupted, count / 2);
 }
 
 // A log named on the command line is named again when reading it fails.
