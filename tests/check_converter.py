@@ -87,9 +87,11 @@ def run(args, folder, tz="UTC"):
 
 
 def folder_bytes(folder):
-    """The flight files, which are in UTC (the logbook and the index also give local times)."""
-    return {n: open(os.path.join(folder, n), "rb").read() for n in sorted(os.listdir(folder))
-            if n not in ("logbook.csv", "index.html")}
+    """The flight files and their records, which are in UTC (the logbook, the
+    library's list and the index also give local times)."""
+    return {os.path.relpath(os.path.join(top, n), folder): open(os.path.join(top, n), "rb").read()
+            for top, _, names in os.walk(folder) for n in sorted(names)
+            if n not in ("logbook.csv", "index.html", "flights.csv", "kxconvert.lock")}
 
 
 def thousandths(value):
