@@ -3,7 +3,6 @@
 // (check_pages.py) is left what only a browser shows.
 #include <cmath>
 #include <map>
-#include <regex>
 #include <set>
 
 #include "converter.h"
@@ -12,30 +11,34 @@
 
 namespace {
 
-// What the page says of itself, taken apart with regular expressions.
+// What the page says of itself, taken apart by plain searching (the
+// standard library's regular expressions recurse per character and overflow
+// the stack on a path of a few thousand points).
 struct PageText {
     std::string html;
-    // The attribute `name` of every element matching `tag` (an opening tag's start, "<path class=\"series\"").
+    // The attribute `name` of every element whose text starts with `tag` (`<path class="series"`).
     std::vector<std::string> attributes(const std::string& tag, const std::string& name) const
     {
         std::vector<std::string> found;
-        const std::regex element(tag + "[^>]*");
-        const std::regex attribute(" " + name + "=\"([^\"]*)\"");
-        for (std::sregex_iterator it(html.begin(), html.end(), element), end; it != end; ++it) {
-            std::smatch m;
-            const std::string text = it->str();
-            if (std::regex_search(text, m, attribute))
-                found.push_back(m[1]);
+        for (std::size_t at = html.find(tag); at != std::string::npos; at = html.find(tag, at + 1)) {
+            const std::size_t end = html.find('>', at);
+            const std::size_t from = html.find(" " + name + "=\"", at);
+            if (from < end)
+                found.push_back(html.substr(from + name.size() + 3, html.find('"', from + name.size() + 3) -
+                                                                          (from + name.size() + 3)));
         }
         return found;
     }
-    // The texts of the elements that `open` starts, up to their closing tag.
-    std::vector<std::string> texts(const std::string& open, const std::string& close) const
+    // The texts of the elements that start with `open` and end their start tag with `openEnd`.
+    std::vector<std::string> texts(const std::string& open, const std::string& openEnd, const std::string& close) const
     {
         std::vector<std::string> found;
-        const std::regex element(open + "([^<]*)" + close);
-        for (std::sregex_iterator it(html.begin(), html.end(), element), end; it != end; ++it)
-            found.push_back((*it)[1]);
+        for (std::size_t at = html.find(open); at != std::string::npos; at = html.find(open, at + 1)) {
+            const std::size_t end = html.find('>', at);
+            if (html.compare(end + 1 - openEnd.size(), openEnd.size(), openEnd) != 0)
+                continue;
+            found.push_back(html.substr(end + 1, html.find(close, end) - end - 1));
+        }
         return found;
     }
     // The chart's part of the page, from its <svg> to its </svg>.
@@ -44,15 +47,18 @@ struct PageText {
         const std::size_t from = html.find("<svg class=\"chart\" id=\"chart" + std::to_string(k) + "\"");
         return {html.substr(from, html.find("</svg>", from) - from)};
     }
+    std::vector<std::string> valueLabels() const { return texts("<text class=\"tick\"", "text-anchor=\"end\">", "</text>"); }
 };
 
 // A path's points, as the x and y of each M or L.
 std::vector<std::pair<double, double>> pathPoints(const std::string& d)
 {
     std::vector<std::pair<double, double>> points;
-    const std::regex point("[ML](-?[0-9.]+) (-?[0-9.]+)");
-    for (std::sregex_iterator it(d.begin(), d.end(), point), end; it != end; ++it)
-        points.emplace_back(std::stod((*it)[1]), std::stod((*it)[2]));
+    for (std::size_t at = d.find_first_of("ML"); at != std::string::npos; at = d.find_first_of("ML", at + 1)) {
+        char* end = nullptr;
+        const double x = std::strtod(d.c_str() + at + 1, &end);
+        points.emplace_back(x, std::strtod(end, nullptr));
+    }
     return points;
 }
 
@@ -120,13 +126,13 @@ TEST_F(Page, AxisLabelsAreTheirValuesToTheDecimalsOfTheirStep)
 {
     const PageText page = convert(climbingFlight());
     for (int k = 0; k < 6; ++k) {
-        const std::vector<std::string> labels = page.chart(k).texts("<text class=\"tick\"[^>]*text-anchor=\"end\">", "</text>");
+        const std::vector<std::string> labels = page.chart(k).valueLabels();
         ASSERT_GE(labels.size(), 2u) << "chart " << k;
         EXPECT_EQ(std::set<std::string>(labels.begin(), labels.end()).size(), labels.size()) << "chart " << k;
     }
-    EXPECT_EQ(page.chart(5).texts("<text class=\"tick\"[^>]*text-anchor=\"end\">", "</text>"),
+    EXPECT_EQ(page.chart(5).valueLabels(),
               (std::vector<std::string>{"0.00", "0.05", "0.10", "0.15", "0.20"}));
-    EXPECT_EQ(page.chart(0).texts("<text class=\"tick\"[^>]*text-anchor=\"end\">", "</text>"),
+    EXPECT_EQ(page.chart(0).valueLabels(),
               (std::vector<std::string>{"100", "200", "300", "400", "500"}));
     // Every step the scale can choose: its multiples stay apart, and whole steps have no decimals.
     for (double power = 1e-6; power < 1e5; power *= 10)
@@ -167,24 +173,27 @@ TEST_F(Page, DataNamesTheReadOutsCellsAndColumns)
     ASSERT_NE(from, std::string::npos);
     const std::string data = page.html.substr(from, page.html.find("</script>", from) - from);
     std::set<std::string> named = {"utc", "local"};
-    const std::regex quoted("\"([a-z0-9]+)\"");
-    const std::regex cell("\\{\"cell\":\"([a-z0-9]+)\",\"keys\":\\[([^\\]]*)\\]");
     std::size_t readout = 0;
-    for (std::sregex_iterator it(data.begin(), data.end(), cell), end; it != end; ++it, ++readout) {
-        named.insert((*it)[1]);
-        const std::string keys = (*it)[2];
-        for (std::sregex_iterator k(keys.begin(), keys.end(), quoted); k != end; ++k)
-            EXPECT_NE(data.find("\"" + (*k)[1].str() + "\":["), std::string::npos) << "column " << (*k)[1];
+    const std::string cellMark = "{\"cell\":\"", keysMark = "\"keys\":[";
+    for (std::size_t at = data.find(cellMark); at != std::string::npos; at = data.find(cellMark, at + 1), ++readout) {
+        named.insert(data.substr(at + cellMark.size(), data.find('"', at + cellMark.size()) - at - cellMark.size()));
+        const std::size_t from = data.find(keysMark, at) + keysMark.size();
+        const std::string keys = data.substr(from, data.find(']', from) - from);
+        for (std::size_t k = keys.find('"'); k != std::string::npos; k = keys.find('"', keys.find('"', k + 1) + 1)) {
+            const std::string key = keys.substr(k + 1, keys.find('"', k + 1) - k - 1);
+            EXPECT_NE(data.find("\"" + key + "\":["), std::string::npos) << "column " << key;
+        }
     }
     EXPECT_EQ(std::set<std::string>(cells.begin(), cells.end()), named);
     EXPECT_EQ(cells.size(), named.size());
     EXPECT_EQ(readout, cells.size() - 2);
     std::map<std::string, std::size_t> lengths;
-    const std::regex column("\"([a-z0-9]+)\":\\[([^\\]]*)\\]");
-    const std::string records = data.substr(data.find("\"records\""));
-    for (std::sregex_iterator it(records.begin(), records.end(), column), end; it != end; ++it) {
-        const std::string values = (*it)[2];
-        lengths[(*it)[1]] = static_cast<std::size_t>(std::count(values.begin(), values.end(), ',')) + 1;
+    const std::string records = data.substr(data.find("\"records\":{") + 11);
+    for (std::size_t at = records.find('"'); at != std::string::npos; at = records.find('"', records.find(']', at) + 1)) {
+        const std::string key = records.substr(at + 1, records.find('"', at + 1) - at - 1);
+        const std::size_t from = records.find('[', at), to = records.find(']', at);
+        lengths[key] = static_cast<std::size_t>(std::count(records.begin() + static_cast<long>(from),
+                                                           records.begin() + static_cast<long>(to), ',')) + 1;
     }
     EXPECT_EQ(lengths.size(), 12u);
     for (const auto& [key, n] : lengths)
@@ -202,7 +211,12 @@ TEST_F(Page, FiguresAreTheLogbooksAndUserTextIsEscaped)
     const std::string book = readFile("logbook.csv");
     const std::string header = book.substr(0, book.find("\r\n"));
     const std::string row = book.substr(header.size() + 2, book.find("\r\n", header.size() + 2) - header.size() - 2);
-    std::vector<std::string> values = page.texts("<tr><th scope=\"row\">[^<]*</th><td>", "</td></tr>");
+    std::vector<std::string> values;
+    for (std::size_t at = page.html.find("<tr><th scope=\"row\">"); at != std::string::npos;
+         at = page.html.find("<tr><th scope=\"row\">", at + 1)) {
+        const std::size_t cell = page.html.find("</th><td>", at) + 9;
+        values.push_back(page.html.substr(cell, page.html.find("</td></tr>", cell) - cell));
+    }
     std::string joined;
     for (const std::string& v : values)
         joined += (joined.empty() ? "" : ",") + v;
