@@ -1,7 +1,9 @@
 // kxconvert's cost in a library a pilot has kept for years, measured in one
 // run: a 1 MiB log of one flight (32,768 points) converted into a library of
 // 1,000 flights against the same into an empty folder; the summary on top of
-// a quiet run; and the flights' pages on top of their IGC and GPX files.
+// a quiet run; the flights' pages on top of their IGC and GPX files; and the
+// flushes that make the library durable, against the same run with every
+// flush a no-op (eatmydata, from Debian).
 // Every round converts a log of flights new to the library, and the cases
 // take turns round after round; the best round of each counts.
 //   kxlibrarybench [KXCONVERT [PAGE]]   (default: kxconvert beside this program;
@@ -34,9 +36,12 @@ void writeLog(const fs::path& folder, uint32_t from, bool apart)
     writeFile(folder / "log.dat", std::string(log.begin(), log.end()));
 }
 
-bench::Timed convertInto(const fs::path& folder, const std::string& library, std::vector<std::string> extra = {})
+bench::Timed convertInto(const fs::path& folder, const std::string& library, std::vector<std::string> extra = {},
+                         bool flushes = true)
 {
     std::vector<std::string> args = {converter, "-o", library};
+    if (!flushes)
+        args.insert(args.begin(), "eatmydata");
     args.insert(args.end(), extra.begin(), extra.end());
     args.push_back("log.dat");
     return bench::runProgram(args, folder);
@@ -70,7 +75,8 @@ int main(int argc, char** argv)
     const fs::path base = fs::temp_directory_path() / ("kxlibrarybench-" + std::to_string(getpid()));
     fs::create_directories(base);
     buildLibrary(base);
-    Pair library, summary, pages;
+    Pair library, summary, pages, flushes;
+    const bool eatmydata = std::system("eatmydata true >/dev/null 2>&1") == 0;
     for (int i = 0; i < rounds; ++i) {
         const uint32_t from = bench::start + (20 + 4 * i) * day;  // flights new to the library each round
         writeLog(base, from, false);
@@ -83,6 +89,10 @@ int main(int argc, char** argv)
         writeLog(base, from + 3 * day, false);
         keepBest(pages.with, convertInto(base, "pages-" + std::to_string(i), {"-f", "igc,gpx,html"}));
         keepBest(pages.without, convertInto(base, "plain-" + std::to_string(i), {"-f", "igc,gpx"}));
+        if (eatmydata) {
+            keepBest(flushes.with, convertInto(base, "flushed-" + std::to_string(i)));
+            keepBest(flushes.without, convertInto(base, "unflushed-" + std::to_string(i), {}, false));
+        }
     }
     std::printf("| case | with | without | ratio |\n|---|---|---|---|\n");
     std::printf("| 1 MiB log (1 flight) into a library of 1,000 flights / into an empty folder | %.1f ms | %.1f ms | "
@@ -91,6 +101,11 @@ int main(int argc, char** argv)
                 summary.with * 1e3, summary.without * 1e3, summary.ratio());
     std::printf("| IGC, GPX and the page / IGC and GPX alone | %.1f ms | %.1f ms | %.2f |\n", pages.with * 1e3,
                 pages.without * 1e3, pages.ratio());
+    if (eatmydata)
+        std::printf("| into an empty folder, flushed to the disk / every flush a no-op | %.1f ms | %.1f ms | %.2f |\n",
+                    flushes.with * 1e3, flushes.without * 1e3, flushes.ratio());
+    else
+        std::printf("(eatmydata is missing: the flushes' cost is not measured)\n");
     for (const auto& f : fs::directory_iterator(base / "pages-0"))
         if (argc > 2 && f.path().extension() == ".html" && f.path().filename() != "index.html") {
             fs::copy_file(f.path(), argv[2], fs::copy_options::overwrite_existing);

@@ -259,6 +259,8 @@ int convert(Options& options)
         takePiece(pieces[taken], run);
     const bool saved = finishRun(run);
     const int signal = platform::pendingInterrupt();
+    if (saved && !signal && !run.failed)
+        markComplete(library.store);
     platform::releaseInterrupts();
     if (!options.quiet)
         printLines(run);
@@ -301,6 +303,8 @@ int rebuild(Options& options)
     ok = commit(library.store, files) && ok;
     ok = saveLibrary(library) && ok;
     const int signal = platform::pendingInterrupt();
+    if (ok && !signal)
+        markComplete(library.store);
     platform::releaseInterrupts();
     if (!options.quiet)
         printf("Made again from their records: %u flights. Kept as they are, their records not in the library: %u.\n",

@@ -18,6 +18,7 @@ constexpr const char* listName = "flights.csv";
 constexpr const char* recordsEnding = ".kxr";
 constexpr const char* recordsColumn = "Records";
 constexpr const char* cutColumn = "Cut";
+constexpr uint64_t unknownSize = UINT64_MAX;  // of records not looked at
 
 std::string said(const Totals& t)
 {
@@ -92,7 +93,6 @@ void readList(Library& library)
         flight.cutEnd = cutAt.find("end") != std::string_view::npos;
         flight.row = std::move(row);
         const std::string name = flight.row.stem;
-        library.listed[name] = flight.row;
         library.flights.emplace(name, std::move(flight));
     }
 }
@@ -109,7 +109,6 @@ void takeOver(Library& library)
         const auto it = library.flights.find(row.stem);
         if (it == library.flights.end() || it->second.row.points < row.points) {
             flight.row = std::move(row);
-            library.listed[flight.row.stem] = flight.row;
             library.flights[flight.row.stem] = std::move(flight);
         }
     }
@@ -125,7 +124,7 @@ FormatSet filesThere(const Library& library, const std::string& name)
 {
     FormatSet there = 0;
     for (std::size_t k = 0; k < formatCount; ++k)
-        if (library.names.count(name + formatTable[k].ending))
+        if (library.names.has(name + formatTable[k].ending))
             there |= formatBit(k);
     return there;
 }
@@ -143,14 +142,18 @@ void reconcile(Library& library)
         withRecords.insert(name);
         KeptFlight& flight = library.flights[name];
         flight.hasRecords = true;
+        const bool sized = e.size != unknownSize;
         // Files that a stopped run made from the records, before the list said so.
-        if (flight.row.size() > 0)
-            flight.row.addFiles(filesThere(library, name) & ~flight.row.files);
-        if (flight.row.points != e.size / recordSize || flight.row.stem != name) {
+        const FormatSet made = flight.row.size() > 0 && sized ? filesThere(library, name) & ~flight.row.files : 0;
+        if (made) {
+            flight.changing();
+            flight.row.addFiles(made);
+        }
+        if ((sized && flight.row.points != e.size / recordSize) || flight.row.stem != name) {
             flight.remake = true;
             flight.remakeFormats = (flight.row.files ? flight.row.files : defaultFormats()) | filesThere(library, name);
         }
-        library.names.insert(name);
+        library.names.add(name);
     }
     for (auto it = library.flights.begin(); it != library.flights.end();) {
         KeptFlight& flight = it->second;
@@ -177,6 +180,7 @@ bool refreshRow(Library& library, const std::string& name, FlightFigures& figure
     useLogBytes(records);
     workOutFigures(0, static_cast<uint32_t>(records.size() - recordSize), figures);
     figures.possiblyCut = flight.cutStart || flight.cutEnd;
+    flight.changing();
     flight.row = logbookRow(figures, name, flight.row.files, library.listColumns.size());
     fillListColumns(library, flight);
     return true;
@@ -186,7 +190,7 @@ bool refreshRow(Library& library, const std::string& name, FlightFigures& figure
 void noteNames(Library& library)
 {
     for (const auto& [name, flight] : library.flights) {
-        library.names.insert(name);
+        library.names.add(name);
         unsigned& highest = library.highest[flight.row.start / 86400];
         highest = std::max(highest, dayNumberOf(name));
     }
@@ -211,13 +215,24 @@ bool openShared(const std::string& folder, Library& library)
 }
 
 // The names in the library's folder and in its records, from one listing each.
+// The sizes of the records are looked at only after a run that may have
+// been stopped: a library that the last run left complete agrees with its list.
 void listFolders(Library& library)
 {
-    std::vector<platform::FolderEntry> entries;
-    platform::folderEntries(library.folder, entries);
-    for (const platform::FolderEntry& e : entries)
-        library.names.insert(e.name);
-    platform::folderEntries((std::filesystem::path(library.folder) / "records").string(), library.recordFiles);
+    library.names.listed = platform::fileNames(library.folder);
+    std::sort(library.names.listed.begin(), library.names.listed.end());
+    const std::string records = (std::filesystem::path(library.folder) / "records").string();
+    if (!library.store.lastRunComplete) {
+        platform::folderEntries(records, library.recordFiles);
+        return;
+    }
+    for (const std::string& name : platform::fileNames(records)) {
+        platform::FolderEntry e;
+        e.name = name;
+        e.regular = true;
+        e.size = unknownSize;
+        library.recordFiles.push_back(e);
+    }
 }
 
 }  // namespace
@@ -301,6 +316,8 @@ void dropJoined(Library& library, const std::string& name, const std::string& in
 
 void joinRepeatedFlights(Library& library, Batch& batch, std::vector<std::string>& removals)
 {
+    if (std::none_of(library.flights.begin(), library.flights.end(), [](const auto& f) { return f.second.remake; }))
+        return;
     std::vector<std::pair<uint32_t, std::string>> starts;
     for (const auto& [name, flight] : library.flights)
         if (flight.hasRecords)
@@ -309,7 +326,10 @@ void joinRepeatedFlights(Library& library, Batch& batch, std::vector<std::string
     std::string into;
     uint32_t reach = 0;  // the last record of the flights from `into` on
     for (const auto& [start, name] : starts) {
-        if (!into.empty() && start <= reach && overlapOf(recordsOf(library, into), recordsOf(library, name)) == Overlap::Same) {
+        // Only a flight whose records changed since the list was written can repeat another.
+        const bool changed = library.flights.at(into.empty() ? name : into).remake || library.flights.at(name).remake;
+        if (!into.empty() && start <= reach && changed &&
+            overlapOf(recordsOf(library, into), recordsOf(library, name)) == Overlap::Same) {
             KeptFlight& kept = library.flights.at(into);
             library.records[into] = joined(recordsOf(library, into), recordsOf(library, name));
             if (!stageRecords(library, batch, into, library.records[into]))
@@ -330,10 +350,10 @@ std::string newStem(Library& library, uint32_t start)
 {
     unsigned& number = library.highest[start / 86400];
     const auto taken = [&](const std::string& stem) {
-        if (library.names.count(stem))
+        if (library.names.has(stem))
             return true;
         for (std::size_t k = 0; k < formatCount; ++k)
-            if (library.names.count(stem + formatTable[k].ending))
+            if (library.names.has(stem + formatTable[k].ending))
                 return true;
         return false;
     };
@@ -341,7 +361,7 @@ std::string newStem(Library& library, uint32_t start)
     do
         stem = flightStem(utcOf(start), ++number);
     while (taken(stem));
-    library.names.insert(stem);
+    library.names.add(stem);
     return stem;
 }
 
@@ -383,12 +403,14 @@ bool remakeFlights(Library& library, const PilotDetails& pilot, Batch& batch)
             useLogBytes(records);
             if (format.write(0, static_cast<uint32_t>(records.size() - recordSize), target)) {
                 stageWritten(batch, path);
+                library.names.add(name + format.ending);
                 written |= formatBit(k);
             } else {
                 fprintf(stderr, "kxconvert: %s was not written.\n", path.c_str());
                 ok = false;
             }
         }
+        flight.changing();
         flight.row = logbookRow(figures, name, written, library.listColumns.size());
         fillListColumns(library, flight);
         flight.remake = false;
@@ -398,14 +420,13 @@ bool remakeFlights(Library& library, const PilotDetails& pilot, Batch& batch)
 
 namespace {
 
-// The rows of `flights` in the order of their starts.
-std::vector<const LogbookRow*> inOrder(const std::map<std::string, const LogbookRow*>& rows)
+// Rows in the order of their flights' starts, and of their names at one start.
+std::vector<const LogbookRow*> inOrder(std::vector<const LogbookRow*> rows)
 {
-    std::vector<const LogbookRow*> out;
-    for (const auto& [name, row] : rows)
-        out.push_back(row);
-    std::stable_sort(out.begin(), out.end(), [](const LogbookRow* a, const LogbookRow* b) { return a->start < b->start; });
-    return out;
+    std::sort(rows.begin(), rows.end(), [](const LogbookRow* a, const LogbookRow* b) {
+        return a->start != b->start ? a->start < b->start : a->stem < b->stem;
+    });
+    return rows;
 }
 
 // The pilot's view: each flight's row from the list, then the pilot's own
@@ -430,7 +451,7 @@ PilotView pilotView(Library& library)
         view.otherColumns.push_back(name);
         return view.otherColumns.size() - 1;
     };
-    std::map<std::string, std::vector<std::string>> own;  // the pilot's cells by name
+    std::map<std::string, std::vector<std::string>> own;  // the pilot's cells by name, where there are any
     for (const LogbookRow& row : book.rows) {
         const auto flight = library.flights.find(row.stem);
         if (flight == library.flights.end()) {
@@ -439,21 +460,23 @@ PilotView pilotView(Library& library)
                     row.stem.c_str(), unreadableName);
             continue;
         }
-        std::vector<std::string>& cells = own[row.stem];
         for (std::size_t k = 0; k < book.otherColumns.size() && columnCount + k < row.size(); ++k) {
             const std::string_view cell = row.field(columnCount + k);
-            if (!cell.empty() && (k >= cells.size() || cells[k].empty())) {
-                cells.resize(std::max(cells.size(), k + 1));
+            if (cell.empty())
+                continue;
+            std::vector<std::string>& cells = own[row.stem];
+            cells.resize(std::max(cells.size(), k + 1));
+            if (cells[k].empty())
                 cells[k] = std::string(cell);
-            }
         }
-        const auto before = library.listed.find(row.stem);
+        const LogbookRow& before = flight->second.asListed();
         for (std::size_t k = 0; k < columnCount; ++k) {
             const std::string_view made = flight->second.row.field(k), cell = row.field(k);
-            if (saysTheSame(made, cell) || (before != library.listed.end() && saysTheSame(before->second.field(k), cell)))
+            if (saysTheSame(made, cell) || (k < before.size() && saysTheSame(before.field(k), cell)))
                 continue;
             const std::string header = columnHeader(k) + std::string(" (pilot)");
             const std::size_t at = column(header);
+            std::vector<std::string>& cells = own[row.stem];
             cells.resize(std::max(cells.size(), at + 1));
             if (cells[at] != cell) {
                 fprintf(stderr, "kxconvert: %s: %s's \"%s\" reads \"%s\" where its records give \"%s\"; it is kept "
@@ -466,14 +489,10 @@ PilotView pilotView(Library& library)
     for (const auto& [name, flight] : library.flights) {
         if (flight.row.size() == 0)
             continue;  // a flight new to the library, made by the next run from its records
-        std::vector<std::string> fields = flight.row.fields();
-        fields.resize(columnCount);
         const auto it = own.find(name);
-        for (std::size_t k = 0; k < view.otherColumns.size(); ++k)
-            fields.push_back(it != own.end() && k < it->second.size() ? it->second[k] : "");
-        LogbookRow row = flight.row;
-        row.assign(fields);
-        view.rows.push_back(std::move(row));
+        std::vector<std::string> cells = it != own.end() ? it->second : std::vector<std::string>();
+        cells.resize(view.otherColumns.size());
+        view.rows.push_back(flight.row.withOthers(columnCount, cells));
     }
     return view;
 }
@@ -494,12 +513,12 @@ bool saveLibrary(Library& library)
                         "so that none of them is lost.\n", aside.c_str(), reason.c_str());
         return false;
     }
-    std::map<std::string, const LogbookRow*> rows, listed;
+    std::vector<const LogbookRow*> rows, listed;
     for (const LogbookRow& row : view.rows)
-        rows[row.stem] = &row;
+        rows.push_back(&row);
     for (const auto& [name, flight] : library.flights)
         if (flight.row.size() > 0)
-            listed[name] = &flight.row;
+            listed.push_back(&flight.row);
     const std::vector<const LogbookRow*> ordered = inOrder(rows);
     std::string text;
     writeLogbook(library.book.form, view.otherColumns, ordered, [&](const std::string& line) { text += line; });
@@ -510,9 +529,7 @@ bool saveLibrary(Library& library)
                         "next run writes it.\n", book.c_str(), reason.c_str());
         return false;
     }
-    std::vector<std::string> names = platform::fileNames(library.folder);
-    std::sort(names.begin(), names.end());
-    const auto exists = [&](const std::string& name) { return std::binary_search(names.begin(), names.end(), name); };
+    const auto exists = [&](const std::string& name) { return library.names.has(name); };
     const std::string index = libraryPath(library, "index.html");
     bool ok = stage(batch, index, [&](const Emit& emit) { page::indexPage(ordered, exists, emit); }, reason);
     if (!ok)
@@ -633,7 +650,9 @@ int checkLibrary(Library& library)
         if (endsWith(e.name, recordsEnding))
             kept.insert(e.name.substr(0, e.name.size() - std::strlen(recordsEnding)));
     std::vector<Holder> holders;
-    for (const std::string& file : library.names) {
+    std::vector<std::string> files = library.names.listed;
+    files.insert(files.end(), library.names.added.begin(), library.names.added.end());
+    for (const std::string& file : files) {
         for (std::size_t k = 0; k < formatCount; ++k) {
             const std::string ending = formatTable[k].ending;
             const std::string stem = endsWith(file, ending) ? file.substr(0, file.size() - ending.size()) : "";
@@ -658,7 +677,7 @@ int checkLibrary(Library& library)
             found(checkStatus::leftovers, "left by a stopped run", "records/" + e.name);
     for (auto& [name, flight] : library.flights) {
         for (std::size_t k = 0; k < formatCount; ++k)
-            if ((flight.row.files & formatBit(k)) && !library.names.count(name + formatTable[k].ending))
+            if ((flight.row.files & formatBit(k)) && !library.names.has(name + formatTable[k].ending))
                 found(checkStatus::rowsWithoutFiles, "a row whose file is missing", name + formatTable[k].ending);
         flight.hasRecords = kept.count(name) > 0;
         if (!flight.hasRecords)

@@ -17,6 +17,7 @@
 // store.h tells the order in which a run writes them.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <set>
@@ -57,10 +58,38 @@ enum class Fate { New, Unchanged, Replaced, KeptLonger, Count };
 // A flight of the library, as its list holds it.
 struct KeptFlight {
     LogbookRow row;           // this program's row: its figures, made from its records
+    // The row as the list held it when the run began (what the logbook was
+    // written with, unless a run stopped between the two), kept once the row changes.
+    LogbookRow listed;
+    bool changed = false;
+    const LogbookRow& asListed() const { return changed ? listed : row; }
+    // The row is about to change: the row as listed stays.
+    void changing()
+    {
+        if (!changed)
+            listed = row;
+        changed = true;
+    }
     bool hasRecords = false;  // records/NAME.kxr holds them
     bool cutStart = false, cutEnd = false;
     bool remake = false;      // its files and row are made again from its records in this run
     FormatSet remakeFormats = 0;
+};
+
+// Names of files and flights: the folder's, listed once and kept sorted (a
+// library of years holds thousands), and those a run adds.
+struct Names {
+    std::vector<std::string> listed;
+    std::set<std::string> added;
+    bool has(const std::string& name) const
+    {
+        return std::binary_search(listed.begin(), listed.end(), name) || added.count(name) > 0;
+    }
+    void add(const std::string& name)
+    {
+        if (!has(name))
+            added.insert(name);
+    }
 };
 
 struct Library {
@@ -68,11 +97,8 @@ struct Library {
     Store store;
     std::vector<std::string> listColumns;     // the list's columns after the program's ("Records", "Cut", ...)
     std::map<std::string, KeptFlight> flights;  // by name
-    // Each flight's row as the list held it when the run began: what the
-    // logbook was written with, unless a run stopped between the two.
-    std::map<std::string, LogbookRow> listed;
     std::map<std::string, Records> records;     // the records read in this run, by name
-    std::set<std::string> names;                // names of the files in the folder, and of the flights
+    Names names;                                // of the files in the folder, and of the flights
     std::vector<platform::FolderEntry> recordFiles;  // the files in records/
     std::map<uint32_t, unsigned> highest;       // by UTC day: the highest number of a flight in it
     Logbook book;                               // logbook.csv as the pilot left it
@@ -100,7 +126,8 @@ std::pair<uint32_t, uint32_t> timeSpan(Library& library, const std::string& name
 // records and files are to go (their paths into `removals`), its name is no more.
 void dropJoined(Library& library, const std::string& name, const std::string& into, std::vector<std::string>& removals);
 // Joins the flights of the library whose records overlap and agree (a run
-// stopped before it removed the second), the earlier name staying.
+// stopped before it removed the second), the earlier name staying; only
+// flights whose records changed since the list was written are compared.
 void joinRepeatedFlights(Library& library, Batch& batch, std::vector<std::string>& removals);
 // A name for a flight new to the library: the next number of its UTC day
 // after the highest there, skipping any name whose files are already there.

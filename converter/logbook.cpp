@@ -128,10 +128,12 @@ bool safeStem(std::string_view stem)
 
 std::string_view trimmed(std::string_view s)
 {
-    const auto b = s.find_first_not_of(" \t");
-    if (b == std::string_view::npos)
-        return {};
-    return s.substr(b, s.find_last_not_of(" \t") - b + 1);
+    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    while (!s.empty() && blank(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && blank(s.back()))
+        s.remove_suffix(1);
+    return s;
 }
 
 std::string lowered(std::string_view view)
@@ -280,7 +282,8 @@ const char* rowOf(const Record& r, const Layout& l, std::size_t others, RowsNeed
 {
     if (r.open)
         return "a quote is left open";
-    std::vector<std::string_view> fields(columnCount + others);
+    thread_local std::vector<std::string_view> fields;  // one row's at a time, kept for the next
+    fields.assign(columnCount + others, std::string_view());
     for (std::size_t k = 0; k < r.size() && k < l.target.size(); ++k)
         if (l.target[k] >= 0)
             fields[static_cast<std::size_t>(l.target[k])] = trimmed(r.field(k));
@@ -290,8 +293,7 @@ const char* rowOf(const Record& r, const Layout& l, std::size_t others, RowsNeed
     row.stem = std::string(row.at(Column::Name));
     if (!safeStem(row.stem))
         return "no file name of the library where the logbook has it";
-    const bool start = parseUtc(row.at(Column::Flight), row.start);
-    if (need == RowsNeed::Identity && !start)
+    if (need == RowsNeed::Identity && !parseUtc(row.at(Column::Flight), row.start))
         return "no flight start (YYYY-MM-DDTHH:MM:SSZ) where the logbook has it";
     if (!parseCount(row.at(Column::Points), row.points) && need == RowsNeed::Identity)
         return "no number of points where the logbook has it";
@@ -467,11 +469,28 @@ void LogbookRow::assign(const std::vector<std::string>& fields)
     assign(std::vector<std::string_view>(fields.begin(), fields.end()));
 }
 
+LogbookRow LogbookRow::withOthers(std::size_t count, const std::vector<std::string>& others) const
+{
+    LogbookRow row = *this;
+    count = std::min(count, size());
+    row.text_.resize(count ? ends_[count - 1] : 0);
+    row.ends_.resize(count);
+    for (const std::string& cell : others) {
+        row.text_ += cell;
+        row.ends_.push_back(static_cast<uint32_t>(row.text_.size()));
+    }
+    return row;
+}
+
 void LogbookRow::assign(const std::vector<std::string_view>& fields)
 {
     text_.clear();
     ends_.clear();
     ends_.reserve(fields.size());
+    std::size_t length = 0;
+    for (const std::string_view f : fields)
+        length += f.size();
+    text_.reserve(length);
     for (const std::string_view f : fields) {
         text_ += f;
         ends_.push_back(static_cast<uint32_t>(text_.size()));

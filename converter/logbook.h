@@ -60,6 +60,8 @@ struct LogbookRow {
     void assign(const std::vector<std::string_view>& fields);
     std::vector<std::string> fields() const;
     void set(std::size_t k, std::string_view value);
+    // The row with its first `count` fields, then `others`.
+    LogbookRow withOthers(std::size_t count, const std::vector<std::string>& others) const;
     // Lists `more` formats in its Files column too, after those it lists.
     void addFiles(FormatSet more);
 

@@ -48,7 +48,8 @@ void flightRow(std::string& out, const LogbookRow& row, const std::function<bool
 {
     const auto has = [&](std::size_t k) { return (row.files & formatBit(k)) && exists(row.stem + formatTable[k].ending); };
     const auto link = [&](std::size_t k, const std::string& text) {
-        out += element("a", {{"href", row.stem + formatTable[k].ending}}) + escaped(text) + "</a>";
+        appendEscaped(out.append("<a href=\""), row.stem).append(formatTable[k].ending).append("\">");
+        appendEscaped(out, text).append("</a>");
     };
     const std::size_t page = std::find_if(formatTable, formatTable + formatCount, [](const FormatInfo& f) {
                                  return std::string_view(f.ending) == ".html";
@@ -57,10 +58,10 @@ void flightRow(std::string& out, const LogbookRow& row, const std::function<bool
     if (page < formatCount && has(page))
         link(page, row.stem);
     else
-        out += escaped(row.stem);
+        appendEscaped(out, row.stem);
     out += "</th>";
     for (const Column c : indexColumns)
-        out.append("<td>").append(escaped(row.at(c))).append("</td>");
+        appendEscaped(out.append("<td>"), row.at(c)).append("</td>");
     out += "<td>";
     for (std::size_t k = 0; k < formatCount; ++k)
         if (formatTable[k].linkedFromIndex && has(k))
@@ -70,11 +71,10 @@ void flightRow(std::string& out, const LogbookRow& row, const std::function<bool
 
 }  // namespace
 
-std::string escaped(std::string_view text)
+std::string& appendEscaped(std::string& out, std::string_view text)
 {
     if (std::none_of(text.begin(), text.end(), [](char c) { return c == '&' || c == '<' || c == '>' || c == '"'; }))
-        return std::string(text);
-    std::string out;
+        return out.append(text);
     for (const char c : text) {
         switch (c) {
         case '&': out += "&amp;"; break;
@@ -85,6 +85,12 @@ std::string escaped(std::string_view text)
         }
     }
     return out;
+}
+
+std::string escaped(std::string_view text)
+{
+    std::string out;
+    return appendEscaped(out, text);
 }
 
 std::string tenths(double value)

@@ -18,6 +18,8 @@ namespace page {
 // `text` with &, <, > and quotes as HTML entities: every value that comes
 // from the pilot, the logbook or the settings goes through it.
 std::string escaped(std::string_view text);
+// The same, appended to `out`.
+std::string& appendEscaped(std::string& out, std::string_view text);
 // A number to the tenth, rounded half away from zero: "12.3", "-0.5".
 std::string tenths(double value);
 // A number with `decimals` decimals, as printf's "%.*f" writes it.

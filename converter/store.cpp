@@ -56,7 +56,18 @@ bool lockLibrary(Store& store, const std::string& folder)
         }
         platform::osSleepUs(50000);
     }
+    char said[16] = "";
+    std::rewind(store.lock);
+    store.lastRunComplete = std::fgets(said, sizeof said, store.lock) && std::strcmp(said, "complete\n") == 0;
     return true;
+}
+
+void markComplete(Store& store)
+{
+    // Not flushed: a state lost with the power says "changing", which only costs the next run a closer look.
+    std::rewind(store.lock);
+    std::fputs("complete\n", store.lock);
+    std::fflush(store.lock);
 }
 
 bool isLeftover(const std::string& name)
@@ -128,7 +139,7 @@ bool commit(Store& store, Batch& batch)
     // The barrier: every file of the batch is on the disk before any takes its name.
     if (!batch.moves.empty() && store.lock) {
         std::rewind(store.lock);
-        std::fputs("kxconvert\n", store.lock);
+        std::fputs("changing\n", store.lock);
         if (!platform::flushFile(store.lock)) {
             fprintf(stderr, "kxconvert: cannot flush the library's files to the disk: %s. Nothing took its name.\n",
                     std::strerror(errno));

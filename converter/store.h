@@ -33,10 +33,15 @@ struct Batch {
     std::set<std::string> folders;                           // whose names change
 };
 
-// The library's lock, held from lockLibrary to the end of the run.
+// The library's lock, held from lockLibrary to the end of the run. The lock
+// file also tells whether the last run that changed the library finished
+// ("complete") or may have been stopped ("changing"): the barrier of each
+// step writes "changing" into it, and a run that finished every step writes
+// "complete" last.
 struct Store {
     std::string folder;
     std::FILE* lock = nullptr;
+    bool lastRunComplete = false;
     ~Store();
 };
 
@@ -46,6 +51,8 @@ std::string temporaryName(const std::string& path);
 // False (with the reason on standard error) when the lock cannot be made,
 // or when an interrupt came while waiting: then nothing was changed.
 bool lockLibrary(Store& store, const std::string& folder);
+// Notes in the lock file that this run finished every step.
+void markComplete(Store& store);
 // Removes what a stopped run left in the library's folders, and says so.
 void removeLeftovers(const std::string& folder);
 // The temporary files of kxconvert in the library: names ending in ".part"
