@@ -167,9 +167,19 @@ bool syncFolder(const std::string& folder)
 
 std::FILE* openLockFile(const char* name, const char*& reason)
 {
-    std::FILE* f = std::fopen(name, "a+b");
-    if (!f)
+    // Made when missing, never emptied: what the file says stays for the next run.
+    const HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const int fd = h == INVALID_HANDLE_VALUE ? -1 : _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_RDWR | _O_BINARY);
+    std::FILE* f = fd < 0 ? nullptr : _fdopen(fd, "r+b");
+    if (!f) {
+        setErrno();
         reason = std::strerror(errno);
+        if (fd >= 0)
+            _close(fd);
+        else if (h != INVALID_HANDLE_VALUE)
+            CloseHandle(h);
+    }
     return f;
 }
 
