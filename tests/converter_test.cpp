@@ -234,6 +234,61 @@ TEST_F(Converter, InterruptAtEveryFileOperationLeavesTheLibraryWhole)
     EXPECT_GT(interrupted, count / 2);
 }
 
+// The logbook or the lines it cannot read that cannot be written: status 2,
+// said, and the logbook as it was; the same log again ends well.
+TEST_F(Converter, LogbookThatCannotBeWrittenIsSaidAndStaysAsItWas)
+{
+    ASSERT_EQ(runConverterCaptured({"-q"}).status, 0);
+    RunResult r = runConverterCaptured({"-q"});
+    EXPECT_EQ(r.status, 0) << "the same log again, nothing to change: " << r.err;
+    // The pilot's remark ends the file, without a line end, at byte 65,537: the read takes the last byte.
+    std::string book = readFile("logbook.csv");
+    const std::size_t header = book.find("\r\n");
+    book.insert(header, ",Remarks");
+    book.pop_back();
+    book.pop_back();
+    book += ",";
+    book += std::string(65537 - book.size(), 'x');
+    writeFile("logbook.csv", book);
+    ASSERT_EQ(runConverterCaptured({"-q"}).status, 0);
+    const std::string kept = readFile("logbook.csv");
+    EXPECT_EQ(kept.substr(kept.size() - 4), "xx\r\n");
+    EXPECT_EQ(std::count(kept.begin(), kept.end(), 'x'), std::count(book.begin(), book.end(), 'x'));
+
+    if (failNextCloseOf("logbook.csv.part")) {
+        writeFile("logbook.csv", book);  // so that it is written again
+        r = runConverterCaptured({"-q"});
+        EXPECT_EQ(r.status, 2);
+        EXPECT_NE(r.err.find("cannot write ./logbook.csv: Input/output error. It is as it was"), std::string::npos)
+            << r.err;
+        EXPECT_TRUE(readFile("logbook.csv") == book);
+    }
+    std::filesystem::create_directories("logbook.csv.part/in-the-way");
+    r = runConverterCaptured({"-q"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("cannot write ./logbook.csv: "), std::string::npos) << r.err;
+    EXPECT_TRUE(readFile("logbook.csv") == book);
+    std::filesystem::remove_all("logbook.csv.part");
+
+    writeFile("logbook.csv", book + "\r\n\"open quote\r\n");
+    std::filesystem::create_directories("logbook.unreadable.txt/in-the-way");
+    r = runConverterCaptured({"-q"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("cannot keep the lines it could not read in ./logbook.unreadable.txt"), std::string::npos)
+        << r.err;
+    EXPECT_TRUE(readFile("logbook.csv") == book + "\r\n\"open quote\r\n");
+}
+
+// The summary counts a flight of this year in this year.
+TEST_F(Converter, SummaryCountsThisYearsFlights)
+{
+    const uint32_t now = static_cast<uint32_t>(std::time(nullptr)) - 7 * 86400;
+    LogBuilder().point(example(now)).point(example(now + 60)).save();
+    const RunResult r = runConverterCaptured();
+    EXPECT_NE(r.out.find("The library: in " + std::to_string(utcOf(now).year) + " 1 flight, "), std::string::npos)
+        << r.out;
+}
+
 // A log named on the command line is named again when reading it fails.
 TEST_F(Converter, ReadFailureNamesTheLogThatWasRead)
 {
