@@ -6,8 +6,11 @@
 // code; the flight files are in UTC, the same bytes under every time zone.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,6 +41,67 @@ void startConverterRun();
 // mark for no fix), both finite and within ±90 and ±180 degrees.
 bool usablePosition(const MMdata& point);
 
+// The quantities that a limit can be set for, one entry each: a maximum
+// for the engine's speed and temperatures, a minimum for fuel and outside air.
+enum class LimitKind { Maximum, Minimum };
+struct LimitInfo {
+    const char* key;    // on the command line and in the settings: --limit rpm=7800
+    const char* label;  // in the logbook's Over limits: "rpm 8400 for 0:01:30"
+    LimitKind kind;
+    double (*value)(const MMdata&);
+};
+constexpr std::size_t limitCount = 5;
+extern const LimitInfo limitTable[limitCount];
+// The place of the limit `key` in the table, or limitCount.
+std::size_t limitIndex(std::string_view key);
+
+// An aircraft as the settings file and the options describe it.
+struct AircraftProfile {
+    std::string name;          // empty: no aircraft named
+    std::string registration;
+    std::string t1Name, t2Name;  // what T1 and T2 measure, as the pilot wired them ("CHT", "EGT")
+    std::array<std::optional<double>, limitCount> limits;
+    // Airborne: at takeoffSpeedKmh with a usable position off the ground,
+    // or takeoffHeightM above it (the manual page tells the rule).
+    double takeoffSpeedKmh = 30;
+    double takeoffHeightM = 10;
+    double engineHoursBefore = 0;            // the engine's hours before its first flight in the library
+    std::optional<double> serviceAt;         // the engine's hours at its last service
+    std::optional<double> serviceEvery;      // hours from one service to the next
+    // "T1" or "CHT (T1)": a temperature as the pages name it.
+    std::string temperatureName(int which) const;
+};
+
+// The pilot's details for the IGC header and the aircraft they fly: from the
+// options, else from the settings file that the pilot fills in once.
+struct PilotDetails {
+    std::string pilot, aircraft, registration, competitionId;
+};
+struct Settings {
+    PilotDetails pilot;                                // the run's: its aircraft is the flights' new to the library
+    std::map<std::string, AircraftProfile> aircraft;   // by name, from the settings file's sections
+    // The profile of the aircraft `name`: its section of the settings, the
+    // run's options over it where it is the run's aircraft.
+    AircraftProfile profileOf(const std::string& name) const;
+    AircraftProfile runAircraft;  // what the options said of the run's aircraft
+    std::array<bool, limitCount> limitGiven{};
+};
+// Reads `text` (the settings file: "key = value" lines, # for comments, and
+// a section "[NAME]" for each aircraft) into `settings`, leaving alone what
+// is already given; each line it cannot take is named on standard error with `name`.
+void readSettings(const std::string& text, const std::string& name, Settings& settings);
+// Where the settings file lives: the user's configuration folder.
+std::string settingsPath();
+
+// One stretch of a flight over a limit: from the first record over it to
+// the end of the last one's time, and the worst value in it.
+struct Exceedance {
+    std::size_t limit;  // in limitTable
+    uint32_t from = 0, to = 0;
+    uint32_t seconds = 0;
+    double peak = 0;
+};
+
 // What is worked out of one flight, in one walk over its points: the
 // logbook row and the flight's page show the same figures.
 struct FlightFigures {
@@ -63,28 +127,22 @@ struct FlightFigures {
     bool possiblyCut = false;              // the last flight of a partial log
     LatLon south_west, north_east;         // the usable positions' extent
     double meanLat = 0;                    // of the usable positions
+    std::vector<Exceedance> exceedances;   // in the order of time
+    uint32_t cruiseSeconds = 0;            // the engine at a steady cruise
+    uint32_t cruiseRpm = 0;                // mean engine speed at cruise
+    double cruiseT1 = 0, cruiseT2 = 0;     // mean temperatures at cruise
+    const AircraftProfile* aircraft = nullptr;  // whose limits and thresholds the figures took
     uint32_t flightSeconds() const { return airborne ? landing - takeoff : 0; }
 };
 // Thresholds of the figures; the manual page states the same.
 constexpr uint16_t engineRunningRpm = 500;
-constexpr uint8_t airborneSpeedKmh = 50;
-constexpr int airborneHeightM = 100;
 constexpr uint32_t airborneForS = 30;
-// The figures of the flight from offset `start` to `stop`; false when reading
-// the log failed.
-bool workOutFigures(uint32_t start, uint32_t stop, FlightFigures& figures);
-
-// The pilot's details for the IGC header: from the options, else from the
-// settings file that the pilot fills in once.
-struct PilotDetails {
-    std::string pilot, aircraft, registration, competitionId;
-};
-// Reads `text` (the settings file: "key = value" lines, # for comments) into
-// `details`, leaving alone what is already given; each line it cannot take
-// is named on standard error with `name`.
-void readSettings(const std::string& text, const std::string& name, PilotDetails& details);
-// Where the settings file lives: the user's configuration folder.
-std::string settingsPath();
+constexpr uint32_t cruiseForS = 60;        // steady for at least this long
+constexpr double cruiseShare = 0.55;       // of the engine's top speed (its limit, else the flight's highest)
+constexpr double cruiseSteadiness = 0.05;  // the speed within this share of its mean over the minute
+// The figures of the flight from offset `start` to `stop` with the
+// thresholds and limits of `aircraft`; false when reading the log failed.
+bool workOutFigures(uint32_t start, uint32_t stop, const AircraftProfile& aircraft, FlightFigures& figures);
 
 // Where one flight goes and what names it.
 struct LogbookRow;

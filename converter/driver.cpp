@@ -29,7 +29,7 @@ struct Decision {
 // The flights of the library that the piece is: the same records where they
 // share a time, or, for a flight whose records the library does not keep
 // yet, a time in common.
-std::vector<std::string> flightsOf(const Piece& piece, Library& library)
+std::vector<std::string> flightsOf(const Piece& piece, const std::string& aircraft, Library& library)
 {
     std::vector<std::pair<uint32_t, std::string>> found;
     const uint32_t from = firstTime(piece.records), to = lastTime(piece.records);
@@ -37,7 +37,9 @@ std::vector<std::string> flightsOf(const Piece& piece, Library& library)
         const auto [start, last] = timeSpan(library, name);
         if (last < from || start > to)
             continue;
-        if (!flight.hasRecords || overlapOf(piece.records, recordsOf(library, name)) == Overlap::Same)
+        // Without records, only a time in common tells; an aircraft named otherwise tells apart.
+        const bool sameAircraft = aircraft.empty() || flight.aircraft.empty() || aircraft == flight.aircraft;
+        if (flight.hasRecords ? overlapOf(piece.records, recordsOf(library, name)) == Overlap::Same : sameAircraft)
             found.emplace_back(start, name);
     }
     std::sort(found.begin(), found.end());
@@ -47,9 +49,9 @@ std::vector<std::string> flightsOf(const Piece& piece, Library& library)
     return names;
 }
 
-Decision decide(const Piece& piece, Library& library)
+Decision decide(const Piece& piece, const std::string& aircraft, Library& library)
 {
-    const std::vector<std::string> found = flightsOf(piece, library);
+    const std::vector<std::string> found = flightsOf(piece, aircraft, library);
     if (found.empty())
         return {Fate::New, newStem(library, firstTime(piece.records)), 0, piece.records, {}};
     Decision d{Fate::Unchanged, found.front(), library.flights.at(found.front()).row.points, {}, {}};
@@ -100,6 +102,7 @@ void printFlightLine(const Piece& piece, const FlightFigures& f, const Decision&
 struct Conversion {
     const Options& options;
     Library& library;
+    AircraftProfile aircraft;  // the run's: of the flights new to the library
     Batch records;   // the records of new and longer flights
     std::vector<std::string> removals;  // files of flights joined to another
     bool failed = false;
@@ -138,12 +141,16 @@ void noteCuts(const Piece& piece, Library& library, const std::string& name)
 void takePiece(const Piece& piece, Conversion& run)
 {
     Library& library = run.library;
-    Conversion::Taken t{&piece, {}, decide(piece, library), 0};
+    Conversion::Taken t{&piece, {}, decide(piece, run.aircraft.name, library), 0};
     useLogBytes(piece.records);
-    workOutFigures(0, static_cast<uint32_t>(piece.records.size() - recordSize), t.figures);
+    workOutFigures(0, static_cast<uint32_t>(piece.records.size() - recordSize), run.aircraft, t.figures);
     const Decision& d = t.decision;
     KeptFlight& flight = library.flights[d.name];
     t.before = flight.row.files & (d.fate == Fate::New ? 0 : ~FormatSet{0});
+    if (d.fate == Fate::New) {
+        flight.aircraft = run.aircraft.name;
+        flight.registration = run.aircraft.registration;
+    }
     if (!d.records.empty()) {
         if (!stageRecords(library, run.records, d.name, d.records)) {
             run.failed = true;
@@ -219,7 +226,7 @@ bool finishRun(Conversion& run)
     for (const std::string& path : run.removals)
         platform::removeFile(path.c_str());
     Batch files;
-    ok = remakeFlights(library, run.options.pilot, files) && ok;
+    ok = remakeFlights(library, files) && ok;
     ok = commit(library.store, files) && ok;
     return saveLibrary(library) && ok;
 }
@@ -244,15 +251,15 @@ int convert(Options& options)
         return exitcode::incomplete;
     if (!makeOutputFolder(options.output))
         return exitcode::incomplete;
+    takeSettings(options);
     platform::catchInterrupts();
     Library library;
-    if (!openLibrary(options.output, library)) {
+    if (!openLibrary(options.output, options.settings, library)) {
         const int signal = platform::pendingInterrupt();
         platform::releaseInterrupts();
         return signal ? exitcode::interrupted(signal) : exitcode::incomplete;
     }
-    takeSettings(options);
-    Conversion run{options, library, {}, {}, false, {}, {}};
+    Conversion run{options, library, options.settings.profileOf(options.settings.pilot.aircraft), {}, {}, false, {}, {}};
     joinRepeatedFlights(library, run.records, run.removals);
     std::size_t taken = 0;
     for (; taken < pieces.size() && !platform::pendingInterrupt(); ++taken)
@@ -280,9 +287,10 @@ int convert(Options& options)
 // Every flight's files and rows made again from its records.
 int rebuild(Options& options)
 {
+    takeSettings(options);
     platform::catchInterrupts();
     Library library;
-    if (!openLibrary(options.output, library)) {
+    if (!openLibrary(options.output, options.settings, library)) {
         const int signal = platform::pendingInterrupt();
         platform::releaseInterrupts();
         return signal ? exitcode::interrupted(signal) : exitcode::incomplete;
@@ -299,7 +307,7 @@ int rebuild(Options& options)
         ++made;
     }
     Batch files;
-    bool ok = remakeFlights(library, options.pilot, files);
+    bool ok = remakeFlights(library, files);
     ok = commit(library.store, files) && ok;
     ok = saveLibrary(library) && ok;
     const int signal = platform::pendingInterrupt();
@@ -351,7 +359,8 @@ int runConverter(int argc, char** argv)
     case Mode::Check: {
         Library library;
         platform::catchInterrupts();
-        const bool opened = readLibrary(options.output, library);
+        takeSettings(options);
+        const bool opened = readLibrary(options.output, options.settings, library);
         platform::releaseInterrupts();
         return opened ? checkLibrary(library) : exitcode::incomplete;
     }

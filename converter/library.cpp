@@ -41,6 +41,13 @@ std::size_t listColumn(Library& library, const char* name)
     return columnCount + library.listColumns.size() - 1;
 }
 
+// The flight's aircraft as its row names it.
+void takeAircraftOf(KeptFlight& flight)
+{
+    flight.aircraft = std::string(flight.row.at(Column::Aircraft));
+    flight.registration = std::string(flight.row.at(Column::Registration));
+}
+
 std::string cutText(bool start, bool end) { return start && end ? "start end" : start ? "start" : end ? "end" : ""; }
 
 // A row of the list with the columns of its own filled from `flight`.
@@ -92,6 +99,7 @@ void readList(Library& library)
         flight.cutStart = cutAt.find("start") != std::string_view::npos;
         flight.cutEnd = cutAt.find("end") != std::string_view::npos;
         flight.row = std::move(row);
+        takeAircraftOf(flight);
         const std::string name = flight.row.stem;
         library.flights.emplace(name, std::move(flight));
     }
@@ -109,6 +117,7 @@ void takeOver(Library& library)
         const auto it = library.flights.find(row.stem);
         if (it == library.flights.end() || it->second.row.points < row.points) {
             flight.row = std::move(row);
+            takeAircraftOf(flight);
             library.flights[flight.row.stem] = std::move(flight);
         }
     }
@@ -170,15 +179,42 @@ void reconcile(Library& library)
     }
 }
 
+// The aircraft and the registration that the pilot wrote into the logbook
+// for a flight: its aircraft from now on, its figures made again with that
+// aircraft's limits.
+void takeAircraftFromLogbook(Library& library)
+{
+    for (const LogbookRow& row : library.book.rows) {
+        const auto it = library.flights.find(row.stem);
+        if (it == library.flights.end())
+            continue;
+        KeptFlight& f = it->second;
+        const std::string aircraft(row.at(Column::Aircraft)), registration(row.at(Column::Registration));
+        if ((aircraft.empty() || aircraft == f.aircraft) && (registration.empty() || registration == f.registration))
+            continue;
+        f.aircraft = aircraft.empty() ? f.aircraft : aircraft;
+        f.registration = registration.empty() ? f.registration : registration;
+        fprintf(stderr, "kxconvert: %s: its aircraft is %s%s%s from now on, as the logbook says.\n", row.stem.c_str(),
+                f.aircraft.c_str(), f.registration.empty() ? "" : ", registration ", f.registration.c_str());
+        f.changing();
+        f.row.set(static_cast<std::size_t>(Column::Aircraft), f.aircraft);
+        f.row.set(static_cast<std::size_t>(Column::Registration), f.registration);
+        if (f.hasRecords) {
+            f.remake = true;
+            f.remakeFormats |= f.row.files;
+        }
+    }
+}
+
 // The row of a flight made again from its records, its list columns kept.
-bool refreshRow(Library& library, const std::string& name, FlightFigures& figures)
+bool refreshRow(Library& library, const std::string& name, const AircraftProfile& profile, FlightFigures& figures)
 {
     KeptFlight& flight = library.flights.at(name);
     const Records& records = recordsOf(library, name);
     if (records.empty())
         return false;
     useLogBytes(records);
-    workOutFigures(0, static_cast<uint32_t>(records.size() - recordSize), figures);
+    workOutFigures(0, static_cast<uint32_t>(records.size() - recordSize), profile, figures);
     figures.possiblyCut = flight.cutStart || flight.cutEnd;
     flight.changing();
     flight.row = logbookRow(figures, name, flight.row.files, library.listColumns.size());
@@ -256,17 +292,20 @@ const Records& recordsOf(Library& library, const std::string& name)
     return records;
 }
 
-bool openLibrary(const std::string& folder, Library& library)
+bool openLibrary(const std::string& folder, const Settings& settings, Library& library)
 {
+    library.settings = &settings;
     if (!openShared(folder, library))
         return false;
     removeLeftovers(folder);
     listFolders(library);
     reconcile(library);
+    readLogbook(library.bookText, libraryPath(library, logbookName), RowsNeed::Name, library.book);
+    takeAircraftFromLogbook(library);
     for (auto it = library.flights.begin(); it != library.flights.end();) {
         FlightFigures figures;
         KeptFlight& flight = it->second;
-        if (flight.remake && !refreshRow(library, it->first, figures)) {
+        if (flight.remake && !refreshRow(library, it->first, profileOf(library, flight), figures)) {
             flight.remake = flight.hasRecords = false;
             if (flight.row.stem.empty()) {  // records that cannot be read, of no flight the list knows
                 it = library.flights.erase(it);
@@ -276,12 +315,12 @@ bool openLibrary(const std::string& folder, Library& library)
         ++it;
     }
     noteNames(library);
-    readLogbook(library.bookText, libraryPath(library, logbookName), RowsNeed::Name, library.book);
     return true;
 }
 
-bool readLibrary(const std::string& folder, Library& library)
+bool readLibrary(const std::string& folder, const Settings& settings, Library& library)
 {
+    library.settings = &settings;
     if (!openShared(folder, library))
         return false;
     listFolders(library);
@@ -375,7 +414,16 @@ bool stageRecords(Library& library, Batch& batch, const std::string& name, const
     return false;
 }
 
-bool remakeFlights(Library& library, const PilotDetails& pilot, Batch& batch)
+AircraftProfile profileOf(const Library& library, const KeptFlight& flight)
+{
+    AircraftProfile profile = library.settings ? library.settings->profileOf(flight.aircraft) : AircraftProfile{};
+    profile.name = flight.aircraft;
+    if (!flight.registration.empty())
+        profile.registration = flight.registration;
+    return profile;
+}
+
+bool remakeFlights(Library& library, Batch& batch)
 {
     bool ok = true;
     for (auto& [name, flight] : library.flights) {
@@ -384,8 +432,12 @@ bool remakeFlights(Library& library, const PilotDetails& pilot, Batch& batch)
         if (platform::pendingInterrupt())
             break;
         FlightFigures figures;
-        if (!refreshRow(library, name, figures))
+        const AircraftProfile profile = profileOf(library, flight);
+        if (!refreshRow(library, name, profile, figures))
             continue;
+        PilotDetails pilot = library.settings ? library.settings->pilot : PilotDetails{};
+        pilot.aircraft = profile.name;
+        pilot.registration = profile.registration;
         FlightFile target;
         target.dayNumber = dayNumberOf(name);
         target.title = flightTitle(utcOf(figures.firstTime), target.dayNumber);

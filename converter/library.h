@@ -43,7 +43,7 @@ struct Options {
     bool quiet = false;
     std::string input = rawFileName;
     std::string output = ".";
-    PilotDetails pilot;
+    Settings settings;
 };
 constexpr int badUsage = 1;
 // Reads the command line into `o`; -1 when the run goes on, else the exit
@@ -74,6 +74,7 @@ struct KeptFlight {
     bool cutStart = false, cutEnd = false;
     bool remake = false;      // its files and row are made again from its records in this run
     FormatSet remakeFormats = 0;
+    std::string aircraft, registration;  // the aircraft it belongs to, as its row names it
 };
 
 // Names of files and flights: the folder's, listed once and kept sorted (a
@@ -94,6 +95,7 @@ struct Names {
 
 struct Library {
     std::string folder;
+    const Settings* settings = nullptr;  // the pilot's, the aircraft's profiles
     Store store;
     std::vector<std::string> listColumns;     // the list's columns after the program's ("Records", "Cut", ...)
     std::map<std::string, KeptFlight> flights;  // by name
@@ -111,10 +113,10 @@ struct Library {
 // stopped run did not finish: records that the list does not know, or knows
 // shorter. False (with the reason) when the library cannot be used or an
 // interrupt came while waiting; nothing was changed then.
-bool openLibrary(const std::string& folder, Library& library);
+bool openLibrary(const std::string& folder, const Settings& settings, Library& library);
 // The same for --check: the lock, the list and the logbook, nothing removed
 // or made again.
-bool readLibrary(const std::string& folder, Library& library);
+bool readLibrary(const std::string& folder, const Settings& settings, Library& library);
 // The path of a file of the library, and of a flight's records.
 std::string libraryPath(const Library& library, const std::string& name);
 std::string recordsPath(const Library& library, const std::string& name);
@@ -139,7 +141,10 @@ bool stageRecords(Library& library, Batch& batch, const std::string& name, const
 // Makes the files of every flight marked to be made again, from its records,
 // into `batch`, and its row; false when a file could not be written (the
 // others are). Stops early, leaving the rest marked, after an interrupt.
-bool remakeFlights(Library& library, const PilotDetails& pilot, Batch& batch);
+bool remakeFlights(Library& library, Batch& batch);
+// The profile of the flight's aircraft: the settings' and the run's, with
+// the registration its row gives.
+AircraftProfile profileOf(const Library& library, const KeptFlight& flight);
 // Writes the list, then the lines of the logbook that could not be read, the
 // logbook and the index; false (with the reason) when one could not be written.
 bool saveLibrary(Library& library);

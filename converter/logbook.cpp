@@ -30,6 +30,28 @@ struct RowSource {
 
 std::string utc(uint32_t t, char* (*shape)(char*, const UtcTime&)) { return shaped(shape, utcOf(t)); }
 
+// "T1 262 for 0:03:00; rpm 8400 for 0:01:30": each limit gone over, its worst
+// value and the time over it in all, in the order of the limits.
+std::string overLimits(const FlightFigures& f)
+{
+    std::string text;
+    for (std::size_t k = 0; k < limitCount; ++k) {
+        uint32_t seconds = 0;
+        double worst = 0;
+        for (const Exceedance& e : f.exceedances) {
+            if (e.limit != k)
+                continue;
+            worst = seconds == 0 || (limitTable[k].kind == LimitKind::Maximum ? e.peak > worst : e.peak < worst) ? e.peak
+                                                                                                                : worst;
+            seconds += e.seconds;
+        }
+        if (seconds > 0)
+            text += (text.empty() ? "" : "; ") + std::string(limitTable[k].label) + " " +
+                    std::to_string(std::lround(worst)) + " for " + duration(seconds);
+    }
+    return text;
+}
+
 // The columns this version writes: one entry each, in the order of the file,
 // with the text of its header and how a flight's figures fill it.
 struct ColumnInfo {
@@ -78,6 +100,14 @@ constexpr ColumnInfo columns[] = {
      [](S r) { return r.f.hasPosition ? std::to_string(r.f.maxSpeed) : ""; }},
     {Column::PossiblyCut, "Possibly cut", [](S r) { return std::string(r.f.possiblyCut ? "yes" : ""); }},
     {Column::Files, "Files", [](S r) { return formatNames(r.files, " "); }},
+    {Column::Aircraft, "Aircraft", [](S r) { return r.f.aircraft ? r.f.aircraft->name : std::string(); }},
+    {Column::Registration, "Registration", [](S r) { return r.f.aircraft ? r.f.aircraft->registration : std::string(); }},
+    {Column::OverLimits, "Over limits", [](S r) { return overLimits(r.f); }},
+    {Column::CruiseTime, "Cruise time [h:mm:ss]", [](S r) { return duration(r.f.cruiseSeconds); }},
+    {Column::CruiseRpm, "Mean engine speed cruise [rpm]",
+     [](S r) { return r.f.cruiseSeconds ? std::to_string(r.f.cruiseRpm) : ""; }},
+    {Column::CruiseT1, "Mean T1 cruise [deg C]", [](S r) { return r.f.cruiseSeconds ? number(r.f.cruiseT1, 1) : ""; }},
+    {Column::CruiseT2, "Mean T2 cruise [deg C]", [](S r) { return r.f.cruiseSeconds ? number(r.f.cruiseT2, 1) : ""; }},
 };
 static_assert(followsEnum(columns, columnCount), "an entry for every column, in its order");
 

@@ -31,7 +31,8 @@ enum class Column {
     Flight, Name, DateUtc, TakeoffUtc, LandingUtc, TakeoffLocal, LandingLocal, FlightTime, LastRecordUtc,
     RecordSpan, Points, PointsWithoutPosition, EngineTime, MaxRpm, MeanRpm, MaxT1, MeanT1, MaxT2, MeanT2, MinOat,
     MaxOat, FuelStart, FuelEnd, FuelUsed, FuelBurn, MaxAltitude, MaxAltitudeGps, TotalClimb, BestClimb, BestSink,
-    Distance, MaxSpeed, PossiblyCut, Files, Count
+    Distance, MaxSpeed, PossiblyCut, Files, Aircraft, Registration, OverLimits, CruiseTime, CruiseRpm, CruiseT1,
+    CruiseT2, Count
 };
 constexpr std::size_t columnCount = static_cast<std::size_t>(Column::Count);
 // The header text of a column.

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "cli.h"
@@ -30,9 +31,14 @@ constexpr const char* helpTail =
     "                         library DIR again from the records it keeps\n"
     "      --check DIR        list what is wrong with the library DIR, changing\n"
     "                         nothing (exit status: see man kxconvert)\n"
-    "      --pilot NAME       for the IGC header; also --aircraft TYPE,\n"
-    "                         --registration REG, --competition-id ID. Without\n"
-    "                         them, from the settings file (see man kxconvert)\n"
+    "      --pilot NAME       for the IGC header; also --competition-id ID\n"
+    "      --aircraft NAME    the aircraft of the flights new to the library (its\n"
+    "                         type in the IGC header); also --registration REG\n"
+    "      --limit Q=N        a limit of the aircraft: rpm, t1, t2 (maxima), fuel,\n"
+    "                         oat (minima); --limit t1=230 --limit rpm=7800\n"
+    "      --name t1=NAME     what T1 (or t2=NAME, T2) measures: --name t1=CHT\n"
+    "                         Without them, from the settings file, which keeps\n"
+    "                         them per aircraft (see man kxconvert)\n"
     "  -q, --quiet            no line per flight and no summary\n"
     "  -h, --help             show this help and exit\n"
     "      --version          show the version and exit\n"
@@ -80,7 +86,70 @@ std::string printable(const std::string& value, std::size_t most = std::string::
 // A pilot's detail as an IGC header carries it: one line of printable text.
 std::string detail(const std::string& value) { return printable(value, 80); }
 
-enum LongOnly { PilotOption = 256, AircraftOption, RegistrationOption, CompetitionIdOption, RebuildOption, CheckOption };
+enum LongOnly {
+    PilotOption = 256, AircraftOption, RegistrationOption, CompetitionIdOption, RebuildOption, CheckOption, LimitOption,
+    NameOption
+};
+
+// A number of the settings or the options, 0 or more ("12.5", also "12,5"); false for anything else.
+bool parseNumber(std::string text, double& value)
+{
+    std::replace(text.begin(), text.end(), ',', '.');
+    char* end = nullptr;
+    value = std::strtod(text.c_str(), &end);
+    return !text.empty() && end == text.c_str() + text.size() && value >= 0 && value < 1e9;
+}
+
+// "rpm=7800" into the aircraft's limits; false when it is no limit.
+bool takeLimit(const std::string& text, AircraftProfile& a, std::array<bool, limitCount>* given)
+{
+    const std::size_t equals = text.find('=');
+    const std::size_t k = limitIndex(detail(text.substr(0, equals)));
+    double value = 0;
+    if (equals == std::string::npos || k == limitCount || !parseNumber(detail(text.substr(equals + 1)), value))
+        return false;
+    a.limits[k] = value;
+    if (given)
+        (*given)[k] = true;
+    return true;
+}
+
+// "t1=CHT" into the aircraft's names of the temperatures; false for anything else.
+bool takeName(const std::string& text, AircraftProfile& a)
+{
+    const std::size_t equals = text.find('=');
+    const std::string which = detail(text.substr(0, equals)), name = equals == std::string::npos ? "" : detail(text.substr(equals + 1));
+    std::string* field = which == "t1" ? &a.t1Name : which == "t2" ? &a.t2Name : nullptr;
+    if (!field || name.empty())
+        return false;
+    *field = name.substr(0, 24);
+    return true;
+}
+
+// One line of an aircraft's section: "key = value"; false when the key is none of an aircraft's.
+bool takeAircraftLine(const std::string& key, const std::string& value, AircraftProfile& a)
+{
+    if (key.rfind("limit ", 0) == 0)
+        return takeLimit(key.substr(6) + "=" + value, a, nullptr);
+    if (key.rfind("name ", 0) == 0)
+        return takeName(key.substr(5) + "=" + value, a);
+    if (key == "registration") {
+        a.registration = value;
+        return true;
+    }
+    double number = 0;
+    const std::pair<const char*, double*> numbers[] = {{"takeoff speed", &a.takeoffSpeedKmh},
+                                                       {"takeoff height", &a.takeoffHeightM},
+                                                       {"engine hours before", &a.engineHoursBefore}};
+    for (const auto& [name, field] : numbers)
+        if (key == name)
+            return parseNumber(value, *field);
+    if ((key == "service at" || key == "service every") && parseNumber(value, number)) {
+        (key == "service at" ? a.serviceAt : a.serviceEvery) = number;
+        return true;
+    }
+    return false;
+}
 
 }  // namespace
 
@@ -98,6 +167,8 @@ int parseOptions(int argc, char** argv, Options& o)
                                          {"competition-id", required_argument, nullptr, CompetitionIdOption},
                                          {"rebuild", required_argument, nullptr, RebuildOption},
                                          {"check", required_argument, nullptr, CheckOption},
+                                         {"limit", required_argument, nullptr, LimitOption},
+                                         {"name", required_argument, nullptr, NameOption},
                                          {nullptr, 0, nullptr, 0}};
     optind = 0;  // each run reads its own command line from the start
     opterr = 0;
@@ -114,10 +185,15 @@ int parseOptions(int argc, char** argv, Options& o)
             o.output = optarg;
         if (c == 'q')
             o.quiet = true;
-        if (c == PilotOption) o.pilot.pilot = detail(optarg);
-        if (c == AircraftOption) o.pilot.aircraft = detail(optarg);
-        if (c == RegistrationOption) o.pilot.registration = detail(optarg);
-        if (c == CompetitionIdOption) o.pilot.competitionId = detail(optarg);
+        PilotDetails& p = o.settings.pilot;
+        if (c == PilotOption) p.pilot = detail(optarg);
+        if (c == AircraftOption) p.aircraft = detail(optarg);
+        if (c == RegistrationOption) o.settings.runAircraft.registration = detail(optarg);
+        if (c == CompetitionIdOption) p.competitionId = detail(optarg);
+        if (c == LimitOption && !takeLimit(optarg, o.settings.runAircraft, &o.settings.limitGiven))
+            return usageError("a limit is QUANTITY=NUMBER, the quantity one of rpm, t1, t2, fuel, oat: ", optarg);
+        if (c == NameOption && !takeName(optarg, o.settings.runAircraft))
+            return usageError("a name is t1=NAME or t2=NAME: ", optarg);
         if (c == '?')
             return usageError("unknown option or missing value: ", argv[optind - 1]);
     }
@@ -137,9 +213,11 @@ std::string settingsPath()
                                  "kxconvert.conf";
 }
 
-void readSettings(const std::string& text, const std::string& name, PilotDetails& details)
+void readSettings(const std::string& text, const std::string& name, Settings& settings)
 {
+    PilotDetails& details = settings.pilot;
     std::size_t lineNumber = 0;
+    AircraftProfile* section = nullptr;
     for (std::size_t at = 0; at < text.size();) {
         std::size_t end = text.find('\n', at);
         end = end == std::string::npos ? text.size() : end;
@@ -148,20 +226,49 @@ void readSettings(const std::string& text, const std::string& name, PilotDetails
         ++lineNumber;
         if (line.empty() || line[0] == '#')
             continue;
+        if (line.front() == '[' && line.back() == ']' && !detail(line.substr(1, line.size() - 2)).empty()) {
+            const std::string aircraft = detail(line.substr(1, line.size() - 2));
+            section = &settings.aircraft[aircraft];
+            section->name = aircraft;
+            continue;
+        }
         const std::size_t equals = line.find('=');
         const std::string key = equals == std::string::npos ? line : detail(line.substr(0, equals));
         const std::string value = equals == std::string::npos ? "" : detail(line.substr(equals + 1));
-        std::string* field = key == "pilot" ? &details.pilot
-                             : key == "aircraft" ? &details.aircraft
+        std::string* field = section              ? nullptr
+                             : key == "pilot"        ? &details.pilot
+                             : key == "aircraft"     ? &details.aircraft
                              : key == "registration" ? &details.registration
                              : key == "competition-id" ? &details.competitionId
                                                        : nullptr;
-        if (!field || equals == std::string::npos)
+        if (equals != std::string::npos && field) {
+            if (field->empty())
+                *field = value;
+        } else if (equals == std::string::npos || !section || !takeAircraftLine(key, value, *section)) {
             fprintf(stderr, "kxconvert: %s line %zu is not one of pilot, aircraft, registration or competition-id "
-                            "= value; it is left out.\n", name.c_str(), lineNumber);
-        else if (field->empty())
-            *field = value;
+                            "= value, nor, in an aircraft's [section], a limit, name, takeoff, engine hours or "
+                            "service line (see man kxconvert); it is left out.\n", name.c_str(), lineNumber);
+        }
     }
+}
+
+AircraftProfile Settings::profileOf(const std::string& name) const
+{
+    const auto it = aircraft.find(name);
+    AircraftProfile p = it != aircraft.end() ? it->second : AircraftProfile{};
+    p.name = name;
+    if (name != pilot.aircraft)
+        return p;
+    // The run's aircraft: the options over its section, the general registration where neither gives one.
+    p.registration = !runAircraft.registration.empty() ? runAircraft.registration
+                     : !p.registration.empty()        ? p.registration
+                                                      : pilot.registration;
+    for (std::size_t k = 0; k < limitCount; ++k)
+        if (limitGiven[k])
+            p.limits[k] = runAircraft.limits[k];
+    p.t1Name = runAircraft.t1Name.empty() ? p.t1Name : runAircraft.t1Name;
+    p.t2Name = runAircraft.t2Name.empty() ? p.t2Name : runAircraft.t2Name;
+    return p;
 }
 
 void takeSettings(Options& o)
@@ -181,5 +288,5 @@ void takeSettings(Options& o)
     for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0 && text.size() < (1u << 20);)
         text.append(chunk, n);
     std::fclose(file);
-    readSettings(text, path, o.pilot);
+    readSettings(text, path, o.settings);
 }

@@ -468,6 +468,20 @@ std::string cursorData(const Drawing& d)
            ",\"readout\":[" + readout + "],\"records\":{" + records + "}}";
 }
 
+// A column's header with the temperatures named as the pilot wired them:
+// "Max CHT (T1) [deg C]". The logbook's own headers stay as they are.
+std::string namedHeader(std::size_t k, const AircraftProfile& a)
+{
+    std::string header = columnHeader(k);
+    for (const int which : {1, 2}) {
+        const std::string plain = which == 1 ? "T1" : "T2";
+        const std::size_t at = header.find(plain + " ");
+        if (at != std::string::npos)
+            header.replace(at, plain.size(), a.temperatureName(which));
+    }
+    return header;
+}
+
 std::string crew(const PilotDetails& p)
 {
     std::string out;
@@ -534,7 +548,7 @@ bool PageFormat::finish(ExportFile& file, uint32_t, uint32_t)
         } else if (name == "crew") {
             emit(crew(*target.pilot));
         } else if (name == "figures") {
-            emit(page::figuresTables(*target.row));
+            emit(page::figuresTables(*target.row, [&](std::size_t k) { return namedHeader(k, *d.figures.aircraft); }));
         } else if (name == "readout") {
             emit(readoutTable());
         } else if (name == "charts") {

@@ -135,16 +135,18 @@ void fillTemplate(std::string_view templateText, const Place& place, const Emit&
     }
 }
 
-std::string figuresTables(const LogbookRow& row)
+std::string figuresTables(const LogbookRow& row, const std::function<std::string(std::size_t)>& label)
 {
-    // In two tables side by side: times and engine, then the rest.
-    const int split = static_cast<int>(Column::MeanT2) + 1;
+    // In two tables side by side: times and engine, then the rest; every
+    // column of the program's but the files, which the page links to.
+    const std::size_t split = static_cast<std::size_t>(Column::MeanT2) + 1;
     std::string out;
-    for (const auto& [from, to] : {std::pair{0, split}, std::pair{split, static_cast<int>(Column::Files)}}) {
+    for (const auto& [from, to] : {std::pair{std::size_t{0}, split}, std::pair{split, columnCount}}) {
         out += "<table class=\"figures\"><tbody>\n";
-        for (int k = from; k < to; ++k)
-            out += "<tr><th scope=\"row\">" + escaped(columnHeader(static_cast<std::size_t>(k))) + "</th><td>" +
-                   escaped(row.field(static_cast<std::size_t>(k))) + "</td></tr>\n";
+        for (std::size_t k = from; k < to && k < row.size(); ++k)
+            if (k != static_cast<std::size_t>(Column::Files))
+                out += "<tr><th scope=\"row\">" + escaped(label(k)) + "</th><td>" + escaped(row.field(k)) +
+                       "</td></tr>\n";
         out += "</tbody></table>";
     }
     return out;

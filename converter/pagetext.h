@@ -41,8 +41,9 @@ std::string element(const char* name, std::initializer_list<Attribute> attribute
 using Place = std::function<void(std::string_view name, const Emit& emit)>;
 void fillTemplate(std::string_view templateText, const Place& place, const Emit& emit);
 
-// The flight's figures as the logbook row holds them, in two tables of a row per column.
-std::string figuresTables(const LogbookRow& row);
+// The flight's figures as the logbook row holds them, in two tables of a
+// row per column, each headed by `label(column)`.
+std::string figuresTables(const LogbookRow& row, const std::function<std::string(std::size_t)>& label);
 // The library's index: every flight with its figures and links to its page
 // and files, and the totals by month, by year and in all; `rows` are the
 // logbook's, in its order. `exists(name)` tells whether a file of the

@@ -67,18 +67,39 @@ TEST(LogbookReader, RowsWithoutTheirHeaderAreReadByPlace)
 }
 
 // The pilot's details: printable, at most 80 bytes of a value wherever it
-// comes from, the settings file read from its first line.
+// comes from, the settings file read from its first line; an aircraft's
+// section, and the run's options over the run's aircraft.
 TEST(Settings, ValuesAreTakenAsTheOptionsTakeThem)
 {
-    PilotDetails details;
+    Settings settings;
     const std::string name75(75, 'n');
     OutputCapture capture;
     readSettings("pilot = " + name75 + "\naircraft=" + std::string(90, 'a') + "\nregistration = D-\x01MX\x7fYZ\n",
-                 "kxconvert.conf", details);
+                 "kxconvert.conf", settings);
     EXPECT_EQ(capture.stop().err, "");
-    EXPECT_EQ(details.pilot, name75);
-    EXPECT_EQ(details.aircraft, std::string(80, 'a'));
-    EXPECT_EQ(details.registration, "D-MXYZ");
+    EXPECT_EQ(settings.pilot.pilot, name75);
+    EXPECT_EQ(settings.pilot.aircraft, std::string(80, 'a'));
+    EXPECT_EQ(settings.pilot.registration, "D-MXYZ");
+
+    Settings s;
+    s.pilot.aircraft = "Paramotor";
+    s.runAircraft.limits[limitIndex("t1")] = 240;
+    s.limitGiven[limitIndex("t1")] = true;
+    OutputCapture again;
+    readSettings("[Paramotor]\nlimit rpm = 7800\nlimit t1 = 230\nname t1 = CHT\nservice every = 25\nservice at = 12,5\n"
+                 "limit speed = 80\n[Trike]\nregistration = D-MTRK\ntakeoff speed = 45\n", "kxconvert.conf", s);
+    EXPECT_EQ(again.stop().err, "kxconvert: kxconvert.conf line 7 is not one of pilot, aircraft, registration or "
+                                "competition-id = value, nor, in an aircraft's [section], a limit, name, takeoff, engine "
+                                "hours or service line (see man kxconvert); it is left out.\n");
+    const AircraftProfile paramotor = s.profileOf("Paramotor"), trike = s.profileOf("Trike");
+    EXPECT_EQ(paramotor.limits[limitIndex("rpm")], 7800.0);
+    EXPECT_EQ(paramotor.limits[limitIndex("t1")], 240.0) << "the option over the settings";
+    EXPECT_EQ(paramotor.temperatureName(1), "CHT (T1)");
+    EXPECT_EQ(paramotor.temperatureName(2), "T2");
+    EXPECT_EQ(std::make_pair(paramotor.serviceAt, paramotor.serviceEvery),
+              std::make_pair(std::optional<double>(12.5), std::optional<double>(25)));
+    EXPECT_EQ(std::make_tuple(trike.registration, trike.takeoffSpeedKmh, trike.limits[limitIndex("t1")].has_value()),
+              std::make_tuple(std::string("D-MTRK"), 45.0, false));
 }
 
 class Converter : public InTempDir {

@@ -28,12 +28,16 @@ private:
 
 void checkSettings(const std::string& text)
 {
-    PilotDetails details;
+    Settings settings;
     {
         Silence quiet;
-        readSettings(text, "kxconvert.conf", details);
+        readSettings(text, "kxconvert.conf", settings);
     }
-    for (const std::string* value : {&details.pilot, &details.aircraft, &details.registration, &details.competitionId})
+    const PilotDetails& p = settings.pilot;
+    std::vector<const std::string*> values = {&p.pilot, &p.aircraft, &p.registration, &p.competitionId};
+    for (const auto& [name, a] : settings.aircraft)
+        values.insert(values.end(), {&name, &a.registration, &a.t1Name, &a.t2Name});
+    for (const std::string* value : values)
         for (const char c : *value)
             fuzz::require(static_cast<unsigned char>(c) >= 0x20 && c != 0x7F, "a setting with a control byte");
 }
