@@ -47,6 +47,7 @@ enum class LimitKind { Maximum, Minimum };
 struct LimitInfo {
     const char* key;    // on the command line and in the settings: --limit rpm=7800
     const char* label;  // in the logbook's Over limits: "rpm 8400 for 0:01:30"
+    const char* unit;
     LimitKind kind;
     double (*value)(const MMdata&);
 };

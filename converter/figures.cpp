@@ -8,11 +8,11 @@
 #include "converter.h"
 
 const LimitInfo limitTable[limitCount] = {
-    {"rpm", "rpm", LimitKind::Maximum, [](const MMdata& d) -> double { return d.RPM; }},
-    {"t1", "T1", LimitKind::Maximum, [](const MMdata& d) -> double { return d.T1; }},
-    {"t2", "T2", LimitKind::Maximum, [](const MMdata& d) -> double { return d.T2; }},
-    {"fuel", "fuel", LimitKind::Minimum, [](const MMdata& d) -> double { return d.Fuel; }},
-    {"oat", "OAT", LimitKind::Minimum, [](const MMdata& d) -> double { return d.Tz; }},
+    {"rpm", "rpm", "rpm", LimitKind::Maximum, [](const MMdata& d) -> double { return d.RPM; }},
+    {"t1", "T1", "\xC2\xB0" "C", LimitKind::Maximum, [](const MMdata& d) -> double { return d.T1; }},
+    {"t2", "T2", "\xC2\xB0" "C", LimitKind::Maximum, [](const MMdata& d) -> double { return d.T2; }},
+    {"fuel", "fuel", "%", LimitKind::Minimum, [](const MMdata& d) -> double { return d.Fuel; }},
+    {"oat", "OAT", "\xC2\xB0" "C", LimitKind::Minimum, [](const MMdata& d) -> double { return d.Tz; }},
 };
 
 std::size_t limitIndex(std::string_view key)

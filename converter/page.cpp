@@ -31,15 +31,18 @@ constexpr int trackWidth = 600, trackHeight = 400, trackInset = 20, trackFoot = 
 constexpr double kmPerDegree = 6371.0 * 3.14159265358979323846 / 180.0;
 
 // The charts, stacked in this order on one time axis.
-enum ChartId { Barogram, EngineSpeed, EngineTemperatures, FuelLevel, OutsideAir, ClimbRate, NoChart = -1 };
+enum ChartId { Barogram, EngineSpeed, EngineTemperatures, SecondTemperature, FuelLevel, OutsideAir, ClimbRate, NoChart = -1 };
 struct ChartInfo {
     const char* title;
     const char* unit;
     int height;
 };
+// The second temperature has a chart of its own only when its range and the
+// first's differ (a cylinder head at 200, an exhaust at 600).
 constexpr ChartInfo charts[] = {{"Barogram", "m", 200},
                                 {"Engine speed", "rpm", 140},
                                 {"Engine temperatures", "\xC2\xB0" "C", 140},
+                                {"T2", "\xC2\xB0" "C", 140},
                                 {"Fuel", "%", 120},
                                 {"Outside air temperature", "\xC2\xB0" "C", 120},
                                 {"Climb rate", "m/s", 140}};
@@ -190,9 +193,12 @@ struct Drawing {
     std::vector<TrackPoint> track;
     bool trackGap = true;
     Shown lastPoint{};
+    int chartOf[quantityCount];  // the chart each quantity is drawn on, once the flight is read
     Drawing(const FlightFigures& f, uint32_t firstTime)
         : figures(f), projection(projectionOf(f)), t0(firstTime), t1(std::max(f.lastTime, firstTime + 1))
     {
+        for (int q = 0; q < quantityCount; ++q)
+            chartOf[q] = quantities[q].chart;
     }
     int column(uint32_t t) const
     {
@@ -215,6 +221,53 @@ double niceStep(double range)
 }
 
 std::string clock(uint32_t t) { return shaped(hourMinute, utcOf(t)); }
+
+const AircraftProfile& aircraftOf(const Drawing& d)
+{
+    static const AircraftProfile none;
+    return d.figures.aircraft ? *d.figures.aircraft : none;
+}
+
+// A quantity's name on the page: the temperatures as the pilot named them.
+std::string labelOf(int q, const Drawing& d)
+{
+    const std::string_view key = quantities[q].key;
+    return key == "t1" ? aircraftOf(d).temperatureName(1) : key == "t2" ? aircraftOf(d).temperatureName(2) : quantities[q].label;
+}
+
+int quantityIndex(std::string_view key)
+{
+    int q = 0;
+    while (q < quantityCount && key != quantities[q].key)
+        ++q;
+    return q;
+}
+
+std::string titleOf(int chart, const Drawing& d)
+{
+    const bool split = d.chartOf[quantityIndex("t2")] == SecondTemperature;
+    if (chart == EngineTemperatures && split)
+        return aircraftOf(d).temperatureName(1);
+    return chart == SecondTemperature ? aircraftOf(d).temperatureName(2) : charts[chart].title;
+}
+
+// The limit set for a quantity, if the aircraft has one.
+std::optional<double> limitOf(int q, const Drawing& d)
+{
+    const std::size_t k = limitIndex(quantities[q].key);
+    return k < limitCount ? aircraftOf(d).limits[k] : std::nullopt;
+}
+
+// The second temperature gets a chart of its own when its range and the
+// first's differ: the higher top half again the other.
+void splitTemperatures(Drawing& d)
+{
+    const int t1 = quantityIndex("t1"), t2 = quantityIndex("t2");
+    const Reduced &a = d.series[t1], &b = d.series[t2];
+    const double top = std::max(a.high, b.high), bottom = std::min(a.high, b.high);
+    if (a.any && b.any && top > 1.5 * std::max(bottom, 1.0))
+        d.chartOf[t2] = SecondTemperature;
+}
 
 std::string px(double v) { return tenths(v); }
 std::string px(int v) { return std::to_string(v); }
@@ -251,11 +304,16 @@ struct Scale {
 Scale scaleFor(int chart, const Drawing& d)
 {
     double low = 1e300, high = -1e300;
-    for (int q = 0; q < quantityCount; ++q)
-        if (quantities[q].chart == chart && d.series[q].any) {
-            low = std::min(low, d.series[q].low);
-            high = std::max(high, d.series[q].high);
+    for (int q = 0; q < quantityCount; ++q) {
+        if (d.chartOf[q] != chart || !d.series[q].any)
+            continue;
+        low = std::min(low, d.series[q].low);
+        high = std::max(high, d.series[q].high);
+        if (const auto limit = limitOf(q, d)) {  // the limit's line in sight
+            low = std::min(low, *limit);
+            high = std::max(high, *limit);
         }
+    }
     if (low > high)
         low = 0, high = 1;
     if (high - low < 1e-9)
@@ -300,17 +358,42 @@ std::string seriesPath(const Drawing& d, int q, const Scale& s)
 
 std::string description(int chart, const Drawing& d)
 {
-    std::string text = charts[chart].title + std::string(" against UTC time, ") + clock(d.t0) + " to " + clock(d.t1) +
-                       ": ";
+    std::string text = titleOf(chart, d) + " against UTC time, " + clock(d.t0) + " to " + clock(d.t1) + ": ";
     for (int q = 0; q < quantityCount; ++q) {
-        if (quantities[q].chart != chart)
+        if (d.chartOf[q] != chart)
             continue;
         const Reduced& r = d.series[q];
-        text += std::string(quantities[q].label) +
-                (r.any ? " from " + tenths(r.low) + " to " + tenths(r.high) + " " + charts[chart].unit : " not recorded") +
-                "; ";
+        text += labelOf(q, d) +
+                (r.any ? " from " + tenths(r.low) + " to " + tenths(r.high) + " " + charts[chart].unit : " not recorded");
+        if (const auto limit = limitOf(q, d))
+            text += ", limit " + tenths(*limit);
+        text += "; ";
     }
     return escaped(text.substr(0, text.size() - 2) + ".");
+}
+
+// A quantity's limit as a dashed line, and the time over it shaded.
+std::string limitMarks(int q, const Drawing& d, const Scale& s)
+{
+    const auto limit = limitOf(q, d);
+    if (!limit)
+        return "";
+    std::string out;
+    const std::size_t k = limitIndex(quantities[q].key);
+    for (const Exceedance& e : d.figures.exceedances)
+        if (e.limit == k) {
+            const double from = std::max<double>(plotLeft, d.x(e.from)), to = std::min<double>(plotLeft + plotWidth, d.x(e.to));
+            out += element("rect", {{"class", "over"}, {"data-limit", quantities[q].key}, {"x", px(from)},
+                                    {"y", px(plotTop)}, {"width", px(std::max(to - from, 1.0))}, {"height", px(s.height)}},
+                           "/>");
+        }
+    const std::string y = px(s.y(*limit));
+    return out + element("line", {{"class", "limit"}, {"data-limit", quantities[q].key}, {"data-value", tenths(*limit)},
+                                  {"x1", px(plotLeft)}, {"x2", px(plotLeft + plotWidth)}, {"y1", y}, {"y2", y}},
+                         "/>") +
+           element("text", {{"class", "limit-label"}, {"x", px(plotLeft + plotWidth - 4)}, {"y", px(s.y(*limit) - 3)},
+                            {"text-anchor", "end"}}) +
+           escaped(labelOf(q, d)) + " limit " + tenths(*limit) + "</text>";
 }
 
 // Takeoff and landing as dashed lines on the barogram.
@@ -335,26 +418,30 @@ std::string events(const Drawing& d, int height)
 std::string chartSvg(int chart, const Drawing& d)
 {
     const ChartInfo& c = charts[chart];
+    const std::string title = escaped(titleOf(chart, d));
     const Scale s = scaleFor(chart, d);
     const std::string id = "chart" + std::to_string(chart);
     std::string out = "<figure>" +
                       element("svg", {{"class", "chart"}, {"id", id},
                                       {"viewBox", "0 0 " + std::to_string(chartWidth) + " " + std::to_string(c.height)},
                                       {"role", "img"}, {"aria-labelledby", id + "-t " + id + "-d"}}) +
-                      element("title", {{"id", id + "-t"}}) + c.title + "</title>" +
+                      element("title", {{"id", id + "-t"}}) + title + "</title>" +
                       element("desc", {{"id", id + "-d"}}) + description(chart, d) + "</desc>" +
                       element("rect", {{"class", "plot"}, {"x", std::to_string(plotLeft)}, {"y", std::to_string(plotTop)},
                                        {"width", std::to_string(plotWidth)}, {"height", std::to_string(s.height)}}, "/>") +
                       valueAxis(s, c.unit) + timeAxis(d, s.height) + (chart == Barogram ? events(d, s.height) : "");
     for (int q = 0; q < quantityCount; ++q)
-        if (quantities[q].chart == chart)
+        if (d.chartOf[q] == chart)
+            out += limitMarks(q, d, s);
+    for (int q = 0; q < quantityCount; ++q)
+        if (d.chartOf[q] == chart)
             out += seriesPath(d, q, s);
     out += element("line", {{"class", "cursor"}, {"x1", "0"}, {"x2", "0"}, {"y1", std::to_string(plotTop)},
-                            {"y2", std::to_string(plotTop + s.height)}}, "/>") + "</svg><figcaption>" + c.title;
+                            {"y2", std::to_string(plotTop + s.height)}}, "/>") + "</svg><figcaption>" + title;
     for (int q = 0; q < quantityCount; ++q)
-        if (quantities[q].chart == chart)
+        if (d.chartOf[q] == chart)
             out += " " + element("span", {{"class", "key"}, {"style", std::string("border-color:") + quantities[q].colour}}) +
-                   quantities[q].label + "</span>";
+                   escaped(labelOf(q, d)) + "</span>";
     return out + " (" + c.unit + ", time in UTC)</figcaption></figure>\n";
 }
 
@@ -396,12 +483,15 @@ std::string trackSvg(const Drawing& d)
 
 // The read-out: the time and a cell per quantity cell, in rows of a few
 // cells, each row of headings over its row of values.
-std::string readoutTable()
+std::string readoutTable(const Drawing& d)
 {
     std::vector<std::pair<std::string, std::string>> cells(std::begin(timeCells), std::end(timeCells));
-    for (const QuantityInfo& q : quantities)
-        if (std::none_of(cells.begin(), cells.end(), [&](const auto& c) { return c.first == q.cell; }))
-            cells.emplace_back(q.cell, q.cellLabel);
+    for (int q = 0; q < quantityCount; ++q) {
+        const QuantityInfo& info = quantities[q];
+        const bool named = std::string_view(info.key) == "t1" || std::string_view(info.key) == "t2";
+        if (std::none_of(cells.begin(), cells.end(), [&](const auto& c) { return c.first == info.cell; }))
+            cells.emplace_back(info.cell, named ? escaped(labelOf(q, d)) + " [\xC2\xB0" "C]" : info.cellLabel);
+    }
     std::string out = "<table id=\"readout\"><caption>At the cursor (move the pointer over a chart)</caption>";
     for (std::size_t from = 0; from < cells.size(); from += readoutColumns) {
         std::string heads, values;
@@ -482,6 +572,41 @@ std::string namedHeader(std::size_t k, const AircraftProfile& a)
     return header;
 }
 
+// Each stretch over a limit, with a link that puts the cursor at its start.
+std::string limitsList(const Drawing& d)
+{
+    const AircraftProfile& a = aircraftOf(d);
+    std::string set;
+    for (std::size_t k = 0; k < limitCount; ++k)
+        if (a.limits[k])
+            set += (set.empty() ? "" : ", ") + std::string(limitTable[k].kind == LimitKind::Maximum ? "highest " : "lowest ") +
+                   (limitTable[k].key == std::string_view("t1") ? a.temperatureName(1)
+                    : limitTable[k].key == std::string_view("t2") ? a.temperatureName(2)
+                                                                    : std::string(limitTable[k].label)) +
+                   " " + tenths(*a.limits[k]) + " " + limitTable[k].unit;
+    if (set.empty())
+        return "<p class=\"note\">No limits are set for " + (a.name.empty() ? std::string("flights without an aircraft")
+                                                                          : escaped(a.name)) +
+               " (kxconvert --limit, or the settings file: see man kxconvert).</p>";
+    std::string out = "<p class=\"note\">" + escaped(a.name.empty() ? std::string("Limits") : a.name + "'s limits") + ": " +
+                      escaped(set) + ".</p>";
+    if (d.figures.exceedances.empty())
+        return out + "<p>No limit was gone over.</p>";
+    out += "<ul class=\"exceedances\">";
+    for (const Exceedance& e : d.figures.exceedances) {
+        const LimitInfo& l = limitTable[e.limit];
+        const std::string name = l.key == std::string_view("t1")   ? a.temperatureName(1)
+                                 : l.key == std::string_view("t2") ? a.temperatureName(2)
+                                                                   : std::string(l.label);
+        out += "<li>" + element("a", {{"class", "exceedance"}, {"href", "#charts-h"}, {"data-t", std::to_string(e.from)},
+                                      {"data-limit", l.key}}) +
+               escaped(name) + (l.kind == LimitKind::Maximum ? " over " : " under ") + tenths(*a.limits[e.limit]) + " " +
+               l.unit + " from " + shaped(clockTime, utcOf(e.from)) + " UTC for " + duration(e.seconds) +
+               (l.kind == LimitKind::Maximum ? ", up to " : ", down to ") + tenths(e.peak) + " " + l.unit + "</a></li>";
+    }
+    return out + "</ul>";
+}
+
 std::string crew(const PilotDetails& p)
 {
     std::string out;
@@ -542,6 +667,7 @@ bool PageFormat::finish(ExportFile& file, uint32_t, uint32_t)
         r.flush();
     if (d.shown.empty() || d.shown.back().t != d.lastPoint.t)
         d.shown.push_back(d.lastPoint);
+    splitTemperatures(d);
     page::fillTemplate(pagefiles::flight, [&](std::string_view name, const Emit& emit) {
         if (name == "title") {
             emit(escaped(target.title));
@@ -549,11 +675,14 @@ bool PageFormat::finish(ExportFile& file, uint32_t, uint32_t)
             emit(crew(*target.pilot));
         } else if (name == "figures") {
             emit(page::figuresTables(*target.row, [&](std::size_t k) { return namedHeader(k, *d.figures.aircraft); }));
+        } else if (name == "limits") {
+            emit(limitsList(d));
         } else if (name == "readout") {
-            emit(readoutTable());
+            emit(readoutTable(d));
         } else if (name == "charts") {
             for (int c = 0; c < chartCount; ++c)
-                emit(chartSvg(c, d));
+                if (std::find(std::begin(d.chartOf), std::end(d.chartOf), c) != std::end(d.chartOf))
+                    emit(chartSvg(c, d));
         } else if (name == "track") {
             emit(trackSvg(d));
         } else if (name == "data") {

@@ -47,6 +47,14 @@
       m.style.visibility = 'visible';
     }
   }
+  // A stretch over a limit, from the list: the cursor at its start.
+  document.querySelectorAll('a.exceedance').forEach(function (a) {
+    a.addEventListener('click', function (e) {
+      e.preventDefault();
+      show(nearest(Number(a.getAttribute('data-t'))));
+      document.getElementById('charts-h').scrollIntoView();
+    });
+  });
   document.querySelectorAll('svg.chart').forEach(function (svg) {
     svg.addEventListener('pointermove', function (e) {
       var p = svg.createSVGPoint();
