@@ -73,6 +73,20 @@ struct AircraftProfile {
     std::string temperatureName(int which) const;
 };
 
+// An aircraft's engine hours and its next service, its flights in the
+// library having run the engine `seconds` in all.
+struct EngineHours {
+    double all = 0;                   // hours, before the library and in it
+    std::optional<double> since;      // hours since the last service
+    std::optional<double> until;      // hours to the next service; below 0 when it is overdue
+    // "43:12 h in all, 18:12 h since the service at 25:00 h; the next service at
+    // 50:00 h, in 6:48 h" (or "overdue by 1:10 h").
+    std::string said() const;
+};
+EngineHours engineHoursOf(const AircraftProfile& a, uint64_t seconds);
+// "12:30 h": hours to the minute.
+std::string hoursText(double hours);
+
 // The pilot's details for the IGC header and the aircraft they fly: from the
 // options, else from the settings file that the pilot fills in once.
 struct PilotDetails {

@@ -30,6 +30,35 @@ std::string AircraftProfile::temperatureName(int which) const
     return name.empty() ? plain : name + " (" + plain + ")";
 }
 
+std::string hoursText(double hours)
+{
+    const long long minutes = std::llround(std::fabs(hours) * 60);
+    const std::string mm = std::to_string(minutes % 60);
+    return std::to_string(minutes / 60) + ":" + (mm.size() < 2 ? "0" : "") + mm + " h";
+}
+
+EngineHours engineHoursOf(const AircraftProfile& a, uint64_t seconds)
+{
+    EngineHours h;
+    h.all = a.engineHoursBefore + static_cast<double>(seconds) / 3600;
+    if (a.serviceAt)
+        h.since = h.all - *a.serviceAt;
+    if (a.serviceAt && a.serviceEvery)
+        h.until = *a.serviceEvery - *h.since;
+    return h;
+}
+
+std::string EngineHours::said() const
+{
+    std::string text = hoursText(all) + " in all";
+    if (since)
+        text += ", " + hoursText(*since) + " since the service at " + hoursText(all - *since);
+    if (until)
+        text += *until < 0 ? "; the next service is overdue by " + hoursText(-*until)
+                           : "; the next service at " + hoursText(all + *until) + ", in " + hoursText(*until);
+    return text;
+}
+
 namespace {
 
 constexpr double earthRadiusKm = 6371.0;

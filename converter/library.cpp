@@ -583,7 +583,9 @@ bool saveLibrary(Library& library)
     }
     const auto exists = [&](const std::string& name) { return library.names.has(name); };
     const std::string index = libraryPath(library, "index.html");
-    bool ok = stage(batch, index, [&](const Emit& emit) { page::indexPage(ordered, exists, emit); }, reason);
+    static const Settings none;
+    const Settings& settings = library.settings ? *library.settings : none;
+    bool ok = stage(batch, index, [&](const Emit& emit) { page::indexPage(ordered, exists, settings, emit); }, reason);
     if (!ok)
         fprintf(stderr, "kxconvert: cannot write %s: %s. It is as it was.\n", index.c_str(), reason.c_str());
     const std::string list = listPath(library);
@@ -616,6 +618,22 @@ static_assert(followsEnum(fateWords, static_cast<std::size_t>(Fate::Count)), "a 
 
 void printSummary(const Library& library, const RunCounts& run)
 {
+    // Each aircraft's engine and next service; one due within two hours is said first.
+    std::map<std::string, uint64_t> engine;
+    for (const auto& [name, flight] : library.flights) {
+        uint32_t seconds = 0;
+        parseDuration(flight.row.at(Column::EngineTime), seconds);
+        engine[flight.aircraft] += seconds;
+    }
+    std::string first, after;
+    for (const auto& [aircraft, seconds] : engine) {
+        const AircraftProfile profile = library.settings ? library.settings->profileOf(aircraft) : AircraftProfile{};
+        if (aircraft.empty() || !profile.serviceEvery)
+            continue;
+        const EngineHours hours = engineHoursOf(profile, seconds);
+        (hours.until && *hours.until < 2 ? first : after) += aircraft + ": engine " + hours.said() + ".\n";
+    }
+    fputs(first.c_str(), stdout);
     Totals all, year;
     const int thisYear = utcOf(static_cast<uint32_t>(std::time(nullptr))).year;
     for (const auto& [name, flight] : library.flights) {
@@ -629,6 +647,7 @@ void printSummary(const Library& library, const RunCounts& run)
             kinds += (kinds.empty() ? " (" : ", ") + std::to_string(n) + " " + f.word;
     printf("This run: %s%s.\n", said(run.flights).c_str(), kinds.empty() ? "" : (kinds + ")").c_str());
     printf("The library: in %d %s; in all %s.\n", thisYear, said(year).c_str(), said(all).c_str());
+    fputs(after.c_str(), stdout);
 }
 
 namespace {

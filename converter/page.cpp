@@ -22,6 +22,7 @@ namespace {
 using page::Attribute;
 using page::element;
 using page::escaped;
+using page::niceStep;
 using page::tenths;
 
 constexpr int plotLeft = 64, plotWidth = 800, plotTop = 10, chartWidth = 880;
@@ -209,17 +210,6 @@ struct Drawing {
 
 namespace {
 
-// A step of 1, 2 or 5 times a power of ten that cuts `range` into about four.
-double niceStep(double range)
-{
-    const double rough = range / 4;
-    const double power = std::pow(10.0, std::floor(std::log10(rough)));
-    for (const double m : {1.0, 2.0, 5.0, 10.0})
-        if (m * power >= rough)
-            return m * power;
-    return 10 * power;
-}
-
 std::string clock(uint32_t t) { return shaped(hourMinute, utcOf(t)); }
 
 const AircraftProfile& aircraftOf(const Drawing& d)
@@ -393,7 +383,7 @@ std::string limitMarks(int q, const Drawing& d, const Scale& s)
                          "/>") +
            element("text", {{"class", "limit-label"}, {"x", px(plotLeft + plotWidth - 4)}, {"y", px(s.y(*limit) - 3)},
                             {"text-anchor", "end"}}) +
-           escaped(labelOf(q, d)) + " limit " + tenths(*limit) + "</text>";
+           escaped(labelOf(q, d)) + " limit " + page::plain(*limit) + "</text>";
 }
 
 // Takeoff and landing as dashed lines on the barogram.
@@ -583,7 +573,7 @@ std::string limitsList(const Drawing& d)
                    (limitTable[k].key == std::string_view("t1") ? a.temperatureName(1)
                     : limitTable[k].key == std::string_view("t2") ? a.temperatureName(2)
                                                                     : std::string(limitTable[k].label)) +
-                   " " + tenths(*a.limits[k]) + " " + limitTable[k].unit;
+                   " " + page::plain(*a.limits[k]) + " " + limitTable[k].unit;
     if (set.empty())
         return "<p class=\"note\">No limits are set for " + (a.name.empty() ? std::string("flights without an aircraft")
                                                                           : escaped(a.name)) +
@@ -600,9 +590,10 @@ std::string limitsList(const Drawing& d)
                                                                    : std::string(l.label);
         out += "<li>" + element("a", {{"class", "exceedance"}, {"href", "#charts-h"}, {"data-t", std::to_string(e.from)},
                                       {"data-limit", l.key}}) +
-               escaped(name) + (l.kind == LimitKind::Maximum ? " over " : " under ") + tenths(*a.limits[e.limit]) + " " +
-               l.unit + " from " + shaped(clockTime, utcOf(e.from)) + " UTC for " + duration(e.seconds) +
-               (l.kind == LimitKind::Maximum ? ", up to " : ", down to ") + tenths(e.peak) + " " + l.unit + "</a></li>";
+               escaped(name) + (l.kind == LimitKind::Maximum ? " over " : " under ") + page::plain(*a.limits[e.limit]) +
+               " " + l.unit + " from " + shaped(clockTime, utcOf(e.from)) + " UTC for " + duration(e.seconds) +
+               (l.kind == LimitKind::Maximum ? ", up to " : ", down to ") + page::plain(e.peak) + " " + l.unit +
+               "</a></li>";
     }
     return out + "</ul>";
 }

@@ -22,8 +22,12 @@ std::string escaped(std::string_view text);
 std::string& appendEscaped(std::string& out, std::string_view text);
 // A number to the tenth, rounded half away from zero: "12.3", "-0.5".
 std::string tenths(double value);
+// A number as a reader writes it: "262", "82.5" (to the tenth, no ".0").
+std::string plain(double value);
 // A number with `decimals` decimals, as printf's "%.*f" writes it.
 std::string decimals(double value, int decimals);
+// A step of 1, 2 or 5 times a power of ten that cuts `range` into about four.
+double niceStep(double range);
 // The decimals that tell apart the multiples of `step` (1, 2 or 5 times a
 // power of ten): 0 from 1 up, 1 for 0.1 to 0.5, 2 for 0.05...
 int decimalsOf(double step);
@@ -44,11 +48,12 @@ void fillTemplate(std::string_view templateText, const Place& place, const Emit&
 // The flight's figures as the logbook row holds them, in two tables of a
 // row per column, each headed by `label(column)`.
 std::string figuresTables(const LogbookRow& row, const std::function<std::string(std::size_t)>& label);
-// The library's index: every flight with its figures and links to its page
-// and files, and the totals by month, by year and in all; `rows` are the
-// logbook's, in its order. `exists(name)` tells whether a file of the
-// library is there.
+// The library's index (indexpage.cpp): every flight with its figures and
+// links to its page and files; the totals by month, by year and in all, of
+// the library and of each aircraft; each aircraft's engine hours and next
+// service; and its trends over the season. `rows` are the logbook's, in its
+// order; `exists(name)` tells whether a file of the library is there.
 void indexPage(const std::vector<const LogbookRow*>& rows, const std::function<bool(const std::string&)>& exists,
-               const Emit& emit);
+               const Settings& settings, const Emit& emit);
 
 }  // namespace page
