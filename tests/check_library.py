@@ -10,6 +10,7 @@ import csv
 import json
 import math
 import os
+import random
 import re
 import shutil
 import subprocess
@@ -271,6 +272,118 @@ def season():
                    sorted(len(w) // 32 for w in wanted))
 
 
+def hand_flown(start, phases, field=200, drift=6.0, seed=1):
+    """A flight a second at a time: phases of (seconds, speed from, speed to,
+    height above the field from, to, engine rpm), with the noise of real
+    sensors and the field's pressure altitude drifting with the weather.
+    Returns the records and the phases' start times."""
+    rng, records, starts, t, lat = random.Random(seed), [], [], start, 47.0
+    total = sum(p[0] for p in phases)
+    height = phases[0][3]
+    for seconds, v0, v1, h0, h1, rpm in phases:
+        starts.append(t)
+        for i in range(seconds):
+            f = i / max(seconds - 1, 1)
+            speed = max(0, v0 + (v1 - v0) * f + rng.uniform(-1.5, 1.5))
+            before, height = height, h0 + (h1 - h0) * f + rng.uniform(-1, 1)
+            ground = field + drift * (t - start) / total
+            lat += speed / 3.6 / 111000
+            records.append(point(t, lat, 8.0, round(speed), rpm // 10, round(ground + height),
+                                 vario=round((height - before) * 10 + rng.uniform(-2, 2))))
+            t += 1
+    starts.append(t)
+    return b"".join(records), starts
+
+
+def kinds_of_aircraft():
+    """Takeoff and landing at lift-off and touchdown, within a minute, for a
+    paramotor, a low flight along a beach, a microlight, a light aircraft
+    taxiing just under 30 km/h, and a piece of a flight that starts in the air."""
+    kinds = {
+        # (phases, the phase that lifts off, the phase after touchdown)
+        "paramotor": ([(90, 0, 0, 0, 0, 2500), (12, 0, 28, 0, 0, 7500), (240, 36, 40, 0, 250, 7200),
+                       (900, 40, 42, 250, 250, 6500), (180, 40, 38, 250, 0, 4000), (6, 30, 0, 0, 0, 2000),
+                       (60, 0, 0, 0, 0, 0)], 2, 5),
+        "low flight": ([(60, 0, 0, 0, 0, 2500), (12, 0, 28, 0, 0, 7500), (30, 36, 40, 0, 40, 7000),
+                        (1500, 40, 42, 30, 55, 6500), (40, 40, 38, 40, 0, 4000), (6, 30, 0, 0, 0, 2000),
+                        (60, 0, 0, 0, 0, 0)], 2, 5),
+        "microlight": ([(120, 0, 20, 0, 0, 2500), (20, 20, 65, 0, 0, 5500), (300, 90, 95, 0, 600, 5200),
+                        (1800, 100, 100, 600, 600, 4600), (400, 90, 70, 600, 0, 3000), (25, 65, 15, 0, 0, 2000),
+                        (120, 15, 10, 0, 0, 1500)], 2, 5),
+        "light aircraft": ([(300, 27, 28, 0, 0, 1200), (25, 30, 100, 0, 0, 2500), (480, 130, 140, 0, 1500, 2450),
+                            (2400, 180, 180, 1500, 1500, 2300), (600, 150, 100, 1500, 0, 1800), (30, 100, 25, 0, 0, 1000),
+                            (240, 25, 25, 0, 0, 900)], 2, 5),
+    }
+    with tempfile.TemporaryDirectory() as d:
+        wanted, log = {}, b""
+        for k, (name, (phases, lift, down)) in enumerate(kinds.items()):
+            records, starts = hand_flown(T0 + k * 86400, phases, seed=k)
+            log += records
+            wanted[T0 + k * 86400] = (name, starts[lift], starts[down])
+        # The microlight's flight from its 20th minute: a piece that starts in cruise.
+        records, starts = hand_flown(T0 + 9 * 86400, kinds["microlight"][0], seed=9)
+        log += records[1200 * 32:]
+        wanted[T0 + 9 * 86400 + 1200] = ("in the air at the start", T0 + 9 * 86400 + 1200, starts[5])
+        convert(d, whole(log))
+        for row in logbook(d):
+            name, takeoff, landing = wanted[utc(row["Flight (UTC start)"])]
+            got = (utc(row["Takeoff (UTC)"].replace(" ", "T") + "Z"), utc(row["Landing (UTC)"].replace(" ", "T") + "Z"))
+            expect(f"{name}: takeoff and landing within a minute of lift-off and touchdown",
+                   (abs(got[0] - takeoff) <= 60, abs(got[1] - landing) <= 60), (True, True))
+
+
+def two_aircraft():
+    """A paramotor and a trike in one library: their totals apart, a flight
+    without an aircraft given one in the logbook, and the paramotor's service
+    counted down over runs until it is due and then overdue."""
+    with tempfile.TemporaryDirectory() as d:
+        os.makedirs(os.path.join(d, "config", "kxtools"))
+        with open(os.path.join(d, "config", "kxtools", "kxconvert.conf"), "w") as f:
+            f.write("[Paramotor]\nengine hours before = 1.5\nservice at = 1\nservice every = 3.2\n[Trike]\nlimit rpm = 4000\n")
+        env = {"XDG_CONFIG_HOME": os.path.join(d, "config")}
+        runs = []
+        def run(day, aircraft=None, n=200):
+            args = ("-q",) if aircraft is None else ("--aircraft", aircraft)
+            runs.append(convert(d, whole(flight(T0 + day * 86400, n=n, step=10)), *args, env=env))
+        run(0)                        # no aircraft named: the pilot names it later
+        run(1, "Paramotor")           # each about 0:33 h of engine time
+        run(2, "Trike")
+        header, rows, _ = read_logbook(d)
+        rows[0]["Aircraft"] = "Paramotor"
+        with open(os.path.join(d, "lib", "logbook.csv"), "w", newline="") as f:
+            csv.writer(f, lineterminator="\r\n").writerows([header] + [[r[h] for h in header] for r in rows])
+        run(3, "Paramotor")
+        run(4, "Paramotor", n=400)
+        status, out, err = runs[-2]
+        expect("the aircraft named in the logbook taken", "its aircraft is Paramotor from now on" in err, True)
+        lines = [r[1].splitlines() for r in runs]
+        hours = lambda h: f"{round(abs(h) * 60) // 60}:{round(abs(h) * 60) % 60:02} h"
+        def said(engine):  # the engine's hours, from 1.5 before the library, serviced at 1, every 3.2
+            until = 3.2 - (engine - 1)
+            return (f"Paramotor: engine {hours(engine)} in all, {hours(engine - 1)} since the service at 1:00 h; " +
+                    (f"the next service at 4:12 h, in {hours(until)}." if until >= 0 else
+                     f"the next service is overdue by {hours(until)}."))
+        per = 1990 / 3600  # a flight of 200 points 10 s apart
+        expect("service: said after the totals while it is more than 2 h off", lines[1][-1], said(1.5 + per))
+        expect("service: said first when due within 2 h, then overdue", (lines[3][-3], lines[4][-3]),
+               (said(1.5 + 3 * per), said(1.5 + 3 * per + 3990 / 3600)))
+        index = open(os.path.join(d, "lib", "index.html"), encoding="utf-8").read()
+        for aircraft in ("Paramotor", "Trike"):
+            mine = [r for r in logbook(d) if r["Aircraft"] == aircraft]
+            seconds = lambda column: sum(sum(int(x) * m for x, m in zip(r[column].split(":"), (3600, 60, 1))) for r in mine)
+            text = lambda s: f"{s // 3600}:{s // 60 % 60:02}:{s % 60:02}"
+            table = index[index.index(f'data-aircraft="{aircraft}"'):]
+            table = table[table.index('data-period="In all"'):table.index("</tr>", table.index('data-period="In all"'))]
+            expect(f"{aircraft}: its totals in the index", re.findall(r'<td class="n">([^<]*)</td>', table),
+                   [str(len(mine)), text(seconds("Flight time [h:mm:ss]")), text(seconds("Engine time [h:mm:ss]"))])
+        expect("a flight per aircraft and run", sorted(r["Aircraft"] for r in logbook(d)),
+               ["Paramotor"] * 4 + ["Trike"])
+
+
+def utc(text):
+    return int(datetime.strptime(text, "%Y-%m-%dT%H:%M:%SZ").replace(tzinfo=timezone.utc).timestamp())
+
+
 def pilots_logbook():
     """The logbook as the pilot keeps it: columns of their own, an edited
     figure, a German spreadsheet's form, a line broken and then repaired."""
@@ -435,7 +548,7 @@ def pilot_details():
         expect("pilot details: an unknown setting is named", "kxconvert.conf line 5 is not one of" in err, True)
 
 
-for case in (season, shared_flights, cut_and_whole, odd_flights, many_in_a_day, read_only_library, pilots_logbook,
+for case in (kinds_of_aircraft, two_aircraft, season, shared_flights, cut_and_whole, odd_flights, many_in_a_day, read_only_library, pilots_logbook,
              lost_logbook, rebuild_and_check,
              figures_by_hand, pilot_details):
     case()

@@ -5,6 +5,7 @@
 
 #include <csignal>
 #include <ctime>
+#include <tuple>
 #include <filesystem>
 #include <map>
 
@@ -100,6 +101,35 @@ TEST(Settings, ValuesAreTakenAsTheOptionsTakeThem)
               std::make_pair(std::optional<double>(12.5), std::optional<double>(25)));
     EXPECT_EQ(std::make_tuple(trike.registration, trike.takeoffSpeedKmh, trike.limits[limitIndex("t1")].has_value()),
               std::make_tuple(std::string("D-MTRK"), 45.0, false));
+}
+
+// Time over a limit: each record over it stands for the time to the next
+// record (the last for the time since the one before); at the limit is not
+// over; stretches apart are apart; a minimum is gone under.
+TEST(Figures, TimeOverALimitIsTheTimeOfTheRecordsOverIt)
+{
+    const int16_t t1[] = {231, 230, 230, 240, 262, 250, 230, 229, 231};
+    LogBuilder log;
+    for (uint32_t i = 0; i < std::size(t1); ++i) {
+        sim::PointFields p = example(t0 + (i < 8 ? i : 10), 50.0f, 8.0f);
+        p.t1 = t1[i];
+        p.rpm = 780;  // 7800 rpm: at the limit
+        p.fuel = static_cast<uint8_t>(i == 4 ? 19 : 25);
+        log.point(p);
+    }
+    AircraftProfile paramotor;
+    paramotor.limits[limitIndex("t1")] = 230;
+    paramotor.limits[limitIndex("rpm")] = 7800;
+    paramotor.limits[limitIndex("fuel")] = 20;
+    FlightFigures f;
+    useLogBytes(log.bytes);
+    ASSERT_TRUE(workOutFigures(0, static_cast<uint32_t>(log.bytes.size() - 32), paramotor, f));
+    std::vector<std::tuple<std::string, uint32_t, uint32_t, double>> got;
+    for (const Exceedance& e : f.exceedances)
+        got.emplace_back(limitTable[e.limit].key, e.from - t0, e.seconds, e.peak);
+    EXPECT_EQ(got, (std::vector<std::tuple<std::string, uint32_t, uint32_t, double>>{
+                       {"t1", 0, 1, 231}, {"t1", 3, 3, 262}, {"fuel", 4, 1, 19}, {"t1", 10, 3, 231}}));
+    EXPECT_EQ(logbookRow(f, "x", 0, 0).at(Column::OverLimits), "T1 262 for 0:00:07; fuel 19 for 0:00:01");
 }
 
 class Converter : public InTempDir {
