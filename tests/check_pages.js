@@ -72,6 +72,39 @@ async function cursor(page, flight) {
   }
 }
 
+// Each limit's line lies at its value on the chart's own scale, a shaded
+// stretch begins at each stretch over it, and each link of the list puts
+// the cursor at the stretch's start.
+async function limits(page, flight) {
+  const drawn = await page.evaluate(() => {
+    const scale = (svg) => {
+      const ticks = [...svg.querySelectorAll('text.tick[text-anchor="end"]')].map((t) => [Number(t.textContent),
+        Number(t.getAttribute('y')) - 4]);
+      const [[v0, y0], [v1, y1]] = [ticks[0], ticks[ticks.length - 1]];
+      return (y) => v0 + (y - y0) * (v1 - v0) / (y1 - y0);
+    };
+    const d = JSON.parse(document.getElementById('kx-data').textContent);
+    const time = (x) => d.t0 + (x - d.x0) / d.width * (d.t1 - d.t0);
+    return {
+      lines: Object.fromEntries([...document.querySelectorAll('line.limit')].map((l) => [l.dataset.limit,
+        Math.round(scale(l.closest('svg'))(Number(l.getAttribute('y1'))))])),
+      shaded: [...document.querySelectorAll('rect.over')].map((r) => [r.dataset.limit,
+        Math.round(time(Number(r.getAttribute('x'))))]),
+      links: [...document.querySelectorAll('a.exceedance')].map((a) => [a.dataset.limit, Number(a.dataset.t)]),
+    };
+  });
+  expect(`${flight.name}: the limits' lines at their values`, drawn.lines, flight.limits);
+  expect(`${flight.name}: a link for each stretch over a limit`, drawn.links, flight.stretches);
+  const near = (a, b) => a.length === b.length && a.every(([k, t], i) => k === b[i][0] && Math.abs(t - b[i][1]) <= flight.step + 1);
+  const sorted = (list) => [...list].sort((a, b) => a[1] - b[1]);
+  expect(`${flight.name}: a shaded stretch where each begins`, near(sorted(drawn.shaded), flight.stretches), true);
+  for (const [k, link] of (await page.$$('a.exceedance')).entries()) {
+    await link.click();
+    const t = Number(await page.$eval('#readout', (r) => r.getAttribute('data-t')));
+    expect(`${flight.name}: link ${k} puts the cursor at its stretch`, Math.abs(t - flight.stretches[k][1]) <= flight.step, true);
+  }
+}
+
 async function flightPage(browser, flight) {
   const { page, noise } = await open(browser, flight.page);
   const series = await page.$$eval('svg.chart path.series', (ps) => ps.map((p) => ({
@@ -84,6 +117,7 @@ async function flightPage(browser, flight) {
   const track = await page.$$eval('svg.track path.series', (ps) => ps.map((p) => p.getAttribute('d')));
   expect(`${flight.name}: a track only with positions, never to 0/0`, track.length, flight.hasTrack ? 1 : 0);
   await cursor(page, flight);
+  await limits(page, flight);
   await accessible(page, flight.name);
   await page.screenshot({ path: path.join(shots, flight.name + '.png'), fullPage: true });
   expect(`${flight.name}: nothing but the page itself, no error`, noise, []);
@@ -99,6 +133,20 @@ async function indexPage(browser) {
   const totals = await page.$$eval('table.totals tbody tr', (rows) => Object.fromEntries(rows.map((r) =>
     [r.dataset.period, [...r.querySelectorAll('td')].map((c) => c.textContent)])));
   expect('index: totals by month, year and in all are the logbook\'s sums', totals, plan.totals);
+  for (const [aircraft, names] of Object.entries(plan.trends)) {
+    const section = await page.$(`section.aircraft[data-aircraft="${aircraft}"]`);
+    const dots = await section.$$eval('svg.trend', (svgs) => svgs.map((s) => {
+      const first = s.querySelector('g.dots');
+      return first ? first.querySelectorAll('circle').length : 0;
+    }));
+    expect(`index: ${aircraft}'s trends, a point for each flight`, dots.slice(0, 3), [names.length, names.length, names.length]);
+    const chart = await section.$('svg.trend');
+    await chart.evaluate((e) => e.scrollIntoView({ block: 'center' }));
+    const box = await chart.boundingBox();
+    await page.mouse.move(box.x + box.width * (64 + 800 * 0.9) / 880, box.y + box.height / 2);
+    const shown = await section.evaluate((s) => s.getAttribute('data-flight'));
+    expect(`index: ${aircraft}'s trend cursor names one of its flights`, names.includes(shown), true);
+  }
   await accessible(page, 'index');
   await page.screenshot({ path: path.join(shots, 'index.png'), fullPage: true });
   expect('index: nothing but the page itself, no error', noise, []);

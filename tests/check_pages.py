@@ -44,14 +44,35 @@ def shown(p):
         "t1": str(p["t1"]), "t2": str(p["t2"]), "fuel": str(p["fuel"]), "oat": str(p["oat"]),
         "climb": repr(vario / 10) if vario % 10 else str(vario // 10),
         "speed": str(p["speed"]) if fix else "no fix",
-        "position": f"{p['lat']:.6f}, {p['lon']:.6f}" if fix else "no fix"}
+        "position": f"{p['lat']:.6f}, {p['lon']:.6f}" if fix else "no fix"}, {"t1": p["t1"], "rpm": p["rpm"],
+                                                                              "fuel": p["fuel"]}
 
 
-def convert(folder, log):
+# The sample flights' aircraft, with limits they go over and named temperatures.
+LIMITS = {"t1": 80, "rpm": 5400, "fuel": 70}
+SETTINGS = "[Paramotor]\nname t1 = CHT\nname t2 = EGT\n" + "".join(f"limit {k} = {v}\n" for k, v in LIMITS.items())
+
+
+def convert(folder, log, *args):
     with open(os.path.join(folder, "log.dat"), "wb") as f:
         f.write(whole(log))
-    subprocess.run([os.path.join(build, "kxconvert"), "-f", "igc,gpx,html", "-o", "lib", "log.dat"], cwd=folder,
-                   check=True, capture_output=True, env=dict(os.environ, TZ=zone))
+    os.makedirs(os.path.join(folder, "config", "kxtools"), exist_ok=True)
+    with open(os.path.join(folder, "config", "kxtools", "kxconvert.conf"), "w") as f:
+        f.write(SETTINGS)
+    subprocess.run([os.path.join(build, "kxconvert"), "-f", "igc,gpx,html", "-o", "lib", *args, "log.dat"], cwd=folder,
+                   check=True, capture_output=True,
+                   env=dict(os.environ, TZ=zone, XDG_CONFIG_HOME=os.path.join(folder, "config")))
+
+
+def stretches(mine, aircraft):
+    """The stretches over each limit of the flight's aircraft: (limit, first record's time), in time order."""
+    if aircraft != "Paramotor":
+        return []
+    found = []
+    for key, bound in LIMITS.items():
+        over = [(r[4][key] < bound) if key == "fuel" else (r[4][key] > bound) for r in mine]
+        found += [(key, mine[i][0]) for i in range(len(mine)) if over[i] and (i == 0 or not over[i - 1])]
+    return sorted(found, key=lambda s: s[1])
 
 
 def flight_wanted(folder, row, records):
@@ -65,9 +86,11 @@ def flight_wanted(folder, row, records):
         series.append({"name": "gps", "first": fixes[0][0], "last": fixes[-1][0], "drawn": True})
     series += [{"name": n, "first": first, "last": last, "drawn": True}
                for n in ("rpm", "t1", "t2", "fuel", "oat", "climb")]
+    named = lambda k: k.replace("T1 ", "CHT (T1) ").replace("T2 ", "EGT (T2) ") if row["Aircraft"] else k
     return {"name": row["Name"], "page": os.path.join(folder, "lib", row["Name"] + ".html"), "first": first,
             "last": last, "step": max(1, (last - first) // 400), "series": series, "hasTrack": bool(fixes),
-            "figures": {k: v for k, v in row.items() if k != "Files"}, "records": {str(r[0]): r[3] for r in mine}}
+            "figures": {named(k): v for k, v in row.items() if k != "Files"}, "records": {str(r[0]): r[3] for r in mine},
+            "limits": LIMITS if row["Aircraft"] else {}, "stretches": stretches(mine, row["Aircraft"])}
 
 
 def totals(rows):
@@ -91,14 +114,15 @@ with tempfile.TemporaryDirectory() as d:
     logs.append(b"".join(point(night - 7200 + i * 5, 0.0, 0.0, i) for i in range(300)) +  # no fix at all
                 b"".join(point(night + i * 4, 0.0 if 100 < i < 130 else 48.0 + i * 1e-4, 11.0, i) for i in range(900)))
     records = []
-    for log in logs:
-        convert(d, log)
+    for k, log in enumerate(logs):
+        convert(d, log, *(("--aircraft", "Paramotor") if k == 0 else ()))
         records += [shown(p) for p in points(log)]
     with open(os.path.join(d, "lib", "logbook.csv"), newline="") as f:
         rows = list(csv.DictReader(f))
     records.sort(key=lambda r: r[0])
     wanted = {"timezone": zone, "flights": [flight_wanted(d, r, records) for r in rows],
-            "index": os.path.join(d, "lib", "index.html"), "pages": len(rows), "totals": totals(rows)}
+              "index": os.path.join(d, "lib", "index.html"), "pages": len(rows), "totals": totals(rows),
+              "trends": {"Paramotor": [r["Name"] for r in rows if r["Aircraft"] == "Paramotor"]}}
     nine_page = os.path.join(d, "lib", "2024-06-02-XXX-KXP-01.html")
     size = os.path.getsize(nine_page)
     with open(os.path.join(d, "wanted.json"), "w") as f:
