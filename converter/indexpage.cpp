@@ -23,8 +23,8 @@ std::string totalsTable(const std::vector<const LogbookRow*>& rows, const std::s
     std::map<std::string, Totals> months, years;
     Totals all;
     for (const LogbookRow* row : rows) {
-        const UtcTime day = utcOf(row->start);
-        for (Totals* t : {&months[shaped(yearMonth, day)], &years[std::to_string(day.year)], &all})
+        const std::string day = localDate(row->start);
+        for (Totals* t : {&months[day.substr(0, 7)], &years[day.substr(0, 4)], &all})
             t->add(*row);
     }
     std::string out = (aircraft.empty() && caption.empty() ? std::string("<table class=\"totals\">")
@@ -32,6 +32,7 @@ std::string totalsTable(const std::vector<const LogbookRow*>& rows, const std::s
                                                                                {"data-aircraft", aircraft}})) +
                       "<caption>" + escaped(caption.empty() ? "Flights, flight time and engine time (h:mm:ss) by month, "
                                                               "by year and in all" : caption) +
+                      "; a flight counts in the month of its local date (this computer's time zone)" +
                       "</caption><thead><tr><th scope=\"col\">Period</th><th scope=\"col\">Flights</th><th scope=\"col\">"
                       "Flight time</th><th scope=\"col\">Engine time</th></tr></thead><tbody>";
     const auto line = [&](const std::string& period, const Totals& t, const char* kind) {
@@ -63,7 +64,9 @@ void flightRow(std::string& out, const LogbookRow& row, const std::function<bool
     const std::size_t page = std::find_if(formatTable, formatTable + formatCount, [](const FormatInfo& f) {
                                  return std::string_view(f.ending) == ".html";
                              }) - formatTable;
-    out += row.at(Column::OverLimits).empty() ? "<tr><th scope=\"row\">" : "<tr class=\"over\"><th scope=\"row\">";
+    out += element("tr", {{"class", row.at(Column::OverLimits).empty() ? "" : "over"},
+                          {"data-aircraft", std::string(row.at(Column::Aircraft))}, {"data-date", localDate(row.start)}}) +
+           "<th scope=\"row\">";
     if (page < formatCount && has(page))
         link(page, row.stem);
     else
@@ -123,14 +126,14 @@ bool numberIn(std::string_view text, double& value)
     return end == s.c_str() + s.size();
 }
 
-// Engine hours of each month of the season, by "YYYY-MM".
+// Engine hours of each month of the season, by "YYYY-MM" of the local date.
 std::map<std::string, double> hoursByMonth(const Season& s)
 {
     std::map<std::string, double> hours;
     for (const LogbookRow* row : s.rows) {
         uint32_t seconds = 0;
         parseDuration(row->at(Column::EngineTime), seconds);
-        hours[shaped(yearMonth, utcOf(row->start))] += seconds / 3600.0;
+        hours[localDate(row->start).substr(0, 7)] += seconds / 3600.0;
     }
     return hours;
 }
@@ -235,40 +238,57 @@ std::string trendChart(const Season& s, int chart, const std::string& id)
     return out + "</svg><figcaption>" + title + keys + "</figcaption></figure>\n";
 }
 
-// What the trends' cursor shows, as JSON: the time axis and each flight's values.
-std::string trendData(const Season& s)
+// What the script draws the trends again from, as JSON: the season's time
+// axis, each chart with its series and bars, and each flight's values.
+std::string trendData(const Season& s, const std::string& id)
 {
     std::string t, name, date;
     std::vector<std::string> columns(std::size(trends));
     for (const LogbookRow* row : s.rows) {
         const std::string sep = t.empty() ? "" : ",";
         t += sep + std::to_string(row->start);
-        name += sep + "\"" + row->stem + "\"";
-        date += sep + "\"" + shaped(isoDate, utcOf(row->start)) + "\"";
+        name += sep + jsonString(row->stem);
+        date += sep + "\"" + localDate(row->start) + "\"";
         for (std::size_t k = 0; k < std::size(trends); ++k) {
             double v = 0;
             columns[k] += sep + (numberIn(row->at(trends[k].column), v) ? tenths(v) : std::string("null"));
         }
     }
-    std::string out = "{\"x0\":" + std::to_string(plotLeft) + ",\"width\":" + std::to_string(plotWidth) + ",\"t0\":" +
-                      std::to_string(s.t0) + ",\"t1\":" + std::to_string(s.t1) + ",\"flights\":{\"t\":[" + t +
-                      "],\"name\":[" + name + "],\"date\":[" + date + "]";
+    std::string charts;
+    for (int c = 0; c < trendChartCount; ++c) {
+        std::string keys, bars;
+        for (const TrendInfo& trend : trends)
+            if (trend.chart == c)
+                keys += std::string(keys.empty() ? "" : ",") + "[\"" + trend.key + "\",\"" + trend.colour + "\"]";
+        if (c == 3)
+            for (const auto& [month, hours] : hoursByMonth(s)) {
+                const auto [from, to] = monthSpan(month);
+                bars += std::string(bars.empty() ? "" : ",") + "[" + std::to_string(from) + "," + std::to_string(to) + "," +
+                        tenths(hours) + "]";
+            }
+        charts += std::string(c ? "," : "") + "{\"id\":\"" + id + "-trend" + std::to_string(c) + "\",\"title\":" +
+                  jsonString(trendTitle(c, s.aircraft)) + ",\"keys\":[" + keys + "],\"bars\":[" + bars + "]}";
+    }
+    std::string out = "{\"t0\":" + std::to_string(s.t0) + ",\"t1\":" + std::to_string(s.t1) + ",\"charts\":[" + charts +
+                      "],\"flights\":{\"t\":[" + t + "],\"name\":[" + name + "],\"date\":[" + date + "]";
     for (std::size_t k = 0; k < std::size(trends); ++k)
         out += ",\"" + std::string(trends[k].key) + "\":[" + columns[k] + "]";
     return out + "}}";
 }
 
+// The trends' read-out: the flight at the cursor and its values.
 std::string trendReadout(const Season& s)
 {
-    std::string heads = "<th scope=\"col\">Flight</th><th scope=\"col\">Date (UTC)</th>", cells =
-        "<td data-field=\"name\">\xE2\x80\x93</td><td data-field=\"date\">\xE2\x80\x93</td>";
+    const auto cell = [](const std::string& label, const char* field) {
+        return "<div><dt>" + label + "</dt>" + element("dd", {{"data-field", field}}) + "\xE2\x80\x93</dd></div>";
+    };
+    std::string cells = cell("Flight", "name") + cell("Date", "date");
     for (const TrendInfo& t : trends) {
         const std::string chart = trendTitle(t.chart, s.aircraft);
-        heads += "<th scope=\"col\">" + escaped(chart.substr(0, chart.find(" ["))) + ", " + t.label + "</th>";
-        cells += element("td", {{"data-field", t.key}}) + "\xE2\x80\x93</td>";
+        cells += cell(escaped(chart.substr(0, chart.find(" ["))) + ", " + t.label, t.key);
     }
-    return "<table class=\"trend-readout\"><caption>At the cursor (move the pointer over a chart)</caption><tr>" + heads +
-           "</tr><tr>" + cells + "</tr></table>";
+    return "<div class=\"trend-readout\"><p>At the cursor: point at a chart, tap it, or Tab to it and use the arrow "
+           "keys.</p><dl>" + cells + "</dl></div>";
 }
 
 std::string aircraftSection(const Season& s, int index)
@@ -296,7 +316,7 @@ std::string aircraftSection(const Season& s, int index)
     if (charts.empty())
         return out + "</section>\n";
     return out + "<h4>Trends over the season</h4>\n" + trendReadout(s) + charts +
-           "<script type=\"application/json\" class=\"trend-data\">" + trendData(s) + "</script>\n</section>\n";
+           "<script type=\"application/json\" class=\"trend-data\">" + trendData(s, id) + "</script>\n</section>\n";
 }
 
 }  // namespace

@@ -49,53 +49,98 @@ constexpr ChartInfo charts[] = {{"Barogram", "m", 200},
                                 {"Climb rate", "m/s", 140}};
 constexpr int chartCount = sizeof charts / sizeof charts[0];
 
-// How the page's data writes a quantity's values.
-enum class Json { Integer, Tenths, Degrees };
-
-// The quantities of a record that the page shows, one entry each: the chart
-// it is drawn on, its column in the page's data, and the read-out cell that
-// shows it at the cursor (quantities sharing a cell are shown together,
-// separated by commas). The script takes the columns and cells from the data.
+// The quantities of a record, one entry each: the chart it is drawn on (if
+// any), its column in the page's data and its cell in the read-out. Every
+// value of a record is one of them, so the read-out shows the whole record.
 struct QuantityInfo {
-    const char* key;        // its column in the page's data
-    const char* label;      // in the chart's legend and description
-    const char* colour;     // of its line
+    const char* key;     // its column in the page's data
+    const char* label;   // in the legend, the description and the read-out
+    const char* unit;
+    const char* colour;  // of its line
     ChartId chart;
-    const char* cell;       // its read-out cell
-    const char* cellLabel;  // the cell's heading (the first quantity of a cell names it)
-    int fixed;              // decimals the read-out shows; -1: as the number is
-    bool needsFix;          // only at a usable position
-    Json json;
-    double (*value)(const MMdata&);
+    bool needsFix;       // only at a usable position
+    int places;          // the value is the stored whole number over 10^places
+    int64_t (*stored)(const MMdata&);
 };
+// A coordinate in millionths of a degree, as its text with six decimals has it.
+int64_t millionths(float degrees);
 constexpr QuantityInfo quantities[] = {
-    {"baro", "Pressure altitude", "#1f5fa8", Barogram, "baro", "Pressure altitude [m]", -1, false, Json::Integer,
-     [](const MMdata& d) -> double { return d.Altitude; }},
-    {"gps", "GPS altitude", "#b2461f", Barogram, "gps", "GPS altitude [m]", -1, true, Json::Integer,
-     [](const MMdata& d) -> double { return d.AltitudeGPS; }},
-    {"rpm", "Engine speed", "#2c7a2c", EngineSpeed, "rpm", "Engine speed [rpm]", -1, false, Json::Integer,
-     [](const MMdata& d) -> double { return d.RPM; }},
-    {"t1", "T1", "#b5272d", EngineTemperatures, "t1", "T1 [\xC2\xB0" "C]", -1, false, Json::Integer,
-     [](const MMdata& d) -> double { return d.T1; }},
-    {"t2", "T2", "#7a3fa0", EngineTemperatures, "t2", "T2 [\xC2\xB0" "C]", -1, false, Json::Integer,
-     [](const MMdata& d) -> double { return d.T2; }},
-    {"fuel", "Fuel", "#8a6a00", FuelLevel, "fuel", "Fuel [%]", -1, false, Json::Integer,
-     [](const MMdata& d) -> double { return d.Fuel; }},
-    {"oat", "Outside air", "#1d7f86", OutsideAir, "oat", "Outside air [\xC2\xB0" "C]", -1, false, Json::Integer,
-     [](const MMdata& d) -> double { return d.Tz; }},
-    {"climb", "Climb rate", "#3b3b3b", ClimbRate, "climb", "Climb rate [m/s]", -1, false, Json::Tenths,
-     [](const MMdata& d) { return d.Vario2 / 10.0; }},
-    {"speed", "Ground speed", "#555555", NoChart, "speed", "Ground speed [km/h]", -1, true, Json::Integer,
-     [](const MMdata& d) -> double { return d.speed; }},
-    {"lat", "Latitude", "#555555", NoChart, "position", "Position", 6, true, Json::Degrees,
-     [](const MMdata& d) -> double { return d.lat; }},
-    {"lon", "Longitude", "#555555", NoChart, "position", "Position", 6, true, Json::Degrees,
-     [](const MMdata& d) -> double { return d.lon; }},
+    {"baro", "Pressure altitude", "m", "#1f5fa8", Barogram, false, 0, [](const MMdata& d) -> int64_t { return d.Altitude; }},
+    {"gps", "GPS altitude", "m", "#b2461f", Barogram, true, 0, [](const MMdata& d) -> int64_t { return d.AltitudeGPS; }},
+    {"rpm", "Engine speed", "rpm", "#2c7a2c", EngineSpeed, false, 0, [](const MMdata& d) -> int64_t { return d.RPM; }},
+    {"t1", "T1", "\xC2\xB0" "C", "#b5272d", EngineTemperatures, false, 0, [](const MMdata& d) -> int64_t { return d.T1; }},
+    {"t2", "T2", "\xC2\xB0" "C", "#7a3fa0", EngineTemperatures, false, 0, [](const MMdata& d) -> int64_t { return d.T2; }},
+    {"fuel", "Fuel", "%", "#8a6a00", FuelLevel, false, 0, [](const MMdata& d) -> int64_t { return d.Fuel; }},
+    {"oat", "Outside air", "\xC2\xB0" "C", "#1d7f86", OutsideAir, false, 0, [](const MMdata& d) -> int64_t { return d.Tz; }},
+    {"climb", "Climb rate", "m/s", "#3b3b3b", ClimbRate, false, 1, [](const MMdata& d) -> int64_t { return d.Vario2; }},
+    {"speed", "Ground speed", "km/h", "", NoChart, true, 0, [](const MMdata& d) -> int64_t { return d.speed; }},
+    {"course", "Course", "\xC2\xB0", "", NoChart, true, 0, [](const MMdata& d) -> int64_t { return d.Course; }},
+    {"sats", "Satellites", "", "", NoChart, false, 0, [](const MMdata& d) -> int64_t { return d.Satelites; }},
+    {"pressure", "Pressure (as logged)", "", "", NoChart, false, 0, [](const MMdata& d) -> int64_t { return d.Pressure; }},
+    {"lat", "Latitude", "\xC2\xB0", "", NoChart, true, 6, [](const MMdata& d) { return millionths(d.lat); }},
+    {"lon", "Longitude", "\xC2\xB0", "", NoChart, true, 6, [](const MMdata& d) { return millionths(d.lon); }},
 };
 constexpr int quantityCount = sizeof quantities / sizeof quantities[0];
-// The read-out's cells of the time, before those of the quantities.
-constexpr std::pair<const char*, const char*> timeCells[] = {{"utc", "Time (UTC)"}, {"local", "Local time"}};
-constexpr std::size_t readoutColumns = 4;  // cells a row of the read-out, so that it fits a narrow window
+
+int64_t millionths(float degrees)
+{
+    char text[text::maxNumber];
+    const char* end = text::percentF(text, degrees);
+    int64_t value = 0;
+    for (const char* c = text; c < end && value < INT64_MAX / 100; ++c)
+        if (*c >= '0' && *c <= '9')
+            value = value * 10 + (*c - '0');
+    return text[0] == '-' ? -value : value;
+}
+
+double valueOf(const QuantityInfo& q, const MMdata& d)
+{
+    return static_cast<double>(q.stored(d)) / std::pow(10.0, q.places);
+}
+
+// A column of the records in the page's data, written as the records come:
+// each value's difference to the one before (the first's to 0) as a natural
+// number (0, -1, 1, -2... zigzagged to 0, 1, 2, 3...), doubled, plus one when
+// the same difference comes again; then the further times it comes, less
+// one. Each number is written in 5-bit digits, the lowest first, each digit
+// a character of "A-Za-z0-9-_" (0 to 63), 32 added to every digit but the
+// last. A second a record and smooth values cost a character or two each,
+// and a run of equal steps (the time, a steady engine) a few in all.
+struct ColumnText {
+    std::string text;
+    int64_t last = 0;       // the value before
+    int64_t step = 0;       // the difference waiting to be written
+    uint64_t times = 0;     // how often it came in a row; 0: none waits
+    void number(uint64_t v)
+    {
+        static constexpr char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+        for (; v >= 32; v >>= 5)
+            text += digits[32 + (v & 31)];
+        text += digits[v];
+    }
+    void flush()
+    {
+        if (times == 0)
+            return;
+        const uint64_t zigzag = step < 0 ? (static_cast<uint64_t>(-(step + 1)) << 1) + 1 : static_cast<uint64_t>(step) << 1;
+        number(zigzag * 2 + (times > 1));
+        if (times > 1)
+            number(times - 2);
+        times = 0;
+    }
+    void add(int64_t value)
+    {
+        const int64_t difference = value - last;
+        last = value;
+        if (times > 0 && difference == step) {
+            ++times;
+            return;
+        }
+        flush();
+        step = difference;
+        times = 1;
+    }
+};
 
 struct Kept {
     uint32_t t;
@@ -144,12 +189,6 @@ struct Reduced {
     }
 };
 
-// A record the cursor shows: the first of each pixel column, and the last.
-struct Shown {
-    uint32_t t;
-    MMdata d;
-};
-
 // A track point, in km east and north of the extent's south-west corner.
 struct TrackPoint {
     double east, north;
@@ -189,11 +228,11 @@ struct Drawing {
     const Projection projection;
     uint32_t t0, t1;
     std::vector<Reduced> series = std::vector<Reduced>(quantityCount);
-    std::vector<Shown> shown;
-    int lastShownColumn = -1;
+    std::vector<ColumnText> records = std::vector<ColumnText>(quantityCount);  // every record, for the script
+    ColumnText times, fixes;
+    uint32_t count = 0;
     std::vector<TrackPoint> track;
     bool trackGap = true;
-    Shown lastPoint{};
     int chartOf[quantityCount];  // the chart each quantity is drawn on, once the flight is read
     Drawing(const FlightFigures& f, uint32_t firstTime)
         : figures(f), projection(projectionOf(f)), t0(firstTime), t1(std::max(f.lastTime, firstTime + 1))
@@ -471,81 +510,68 @@ std::string trackSvg(const Drawing& d)
            tenths(f.meanLat) + "\xC2\xB0.</p>";
 }
 
-// The read-out: the time and a cell per quantity cell, in rows of a few
-// cells, each row of headings over its row of values.
-std::string readoutTable(const Drawing& d)
+// What the script draws the charts again from, as JSON: the quantities,
+// the charts with their limits, the stretches over a limit, takeoff and
+// landing, the track's projection, and every record as a column per
+// quantity (see ColumnText) with the time and whether it has a fix.
+void pageData(const Drawing& d, const Emit& emit)
 {
-    std::vector<std::pair<std::string, std::string>> cells(std::begin(timeCells), std::end(timeCells));
-    for (int q = 0; q < quantityCount; ++q) {
-        const QuantityInfo& info = quantities[q];
-        const bool named = std::string_view(info.key) == "t1" || std::string_view(info.key) == "t2";
-        if (std::none_of(cells.begin(), cells.end(), [&](const auto& c) { return c.first == info.cell; }))
-            cells.emplace_back(info.cell, named ? escaped(labelOf(q, d)) + " [\xC2\xB0" "C]" : info.cellLabel);
-    }
-    std::string out = "<table id=\"readout\"><caption>At the cursor (move the pointer over a chart)</caption>";
-    for (std::size_t from = 0; from < cells.size(); from += readoutColumns) {
-        std::string heads, values;
-        for (std::size_t k = from; k < std::min(cells.size(), from + readoutColumns); ++k) {
-            heads += "<th scope=\"col\">" + cells[k].second + "</th>";
-            values += element("td", {{"data-field", cells[k].first}}) + "\xE2\x80\x93</td>";
-        }
-        out += "<tr>" + heads + "</tr><tr>" + values + "</tr>";
-    }
-    return out + "</table>";
-}
-
-std::string jsonNumber(const QuantityInfo& q, const MMdata& d)
-{
-    if (q.needsFix && !usablePosition(d))
-        return "null";
-    const double v = q.value(d);
-    char number[text::maxNumber];
-    switch (q.json) {
-    case Json::Tenths: return tenths(v);
-    case Json::Degrees: return std::string(number, text::percentF(number, static_cast<float>(v)));
-    case Json::Integer: break;
-    }
-    return std::to_string(std::llround(v));
-}
-
-// What the script needs, as JSON: the time axis, the track's projection,
-// the read-out's cells with the columns each shows, and the records the
-// cursor can stand on, a column per quantity.
-std::string cursorData(const Drawing& d)
-{
+    using page::jsonString;
     const FlightFigures& f = d.figures;
-    const Projection& p = d.projection;
-    std::vector<std::string> column(quantityCount);
-    std::string t;
-    for (const Shown& s : d.shown) {
-        t += (t.empty() ? "" : ",") + std::to_string(s.t);
-        for (int q = 0; q < quantityCount; ++q)
-            column[q] += (column[q].empty() ? "" : ",") + jsonNumber(quantities[q], s.d);
+    std::string out = "{\"t0\":" + std::to_string(d.t0) + ",\"t1\":" + std::to_string(d.t1) + ",\"n\":" +
+                      std::to_string(d.count) + ",\"quantities\":[";
+    for (int q = 0; q < quantityCount; ++q)
+        out += std::string(q ? "," : "") + "{\"key\":\"" + quantities[q].key + "\",\"label\":" + jsonString(labelOf(q, d)) +
+               ",\"unit\":" + jsonString(quantities[q].unit) + ",\"colour\":\"" + quantities[q].colour +
+               "\",\"places\":" + std::to_string(quantities[q].places) + ",\"needsFix\":" +
+               (quantities[q].needsFix ? "true" : "false") + "}";
+    out += "],\"charts\":[";
+    bool first = true;
+    for (int c = 0; c < chartCount; ++c) {
+        std::string keys, limits;
+        for (int q = 0; q < quantityCount; ++q) {
+            if (d.chartOf[q] != c)
+                continue;
+            keys += std::string(keys.empty() ? "\"" : ",\"") + quantities[q].key + "\"";
+            if (const auto limit = limitOf(q, d))
+                limits += std::string(limits.empty() ? "" : ",") + "{\"key\":\"" + quantities[q].key + "\",\"value\":" +
+                          tenths(*limit) + ",\"label\":" + jsonString(labelOf(q, d) + " limit " + page::plain(*limit)) + "}";
+        }
+        if (keys.empty())
+            continue;
+        out += std::string(first ? "" : ",") + "{\"id\":\"chart" + std::to_string(c) + "\",\"title\":" +
+               jsonString(titleOf(c, d)) + ",\"unit\":" + jsonString(charts[c].unit) + ",\"height\":" +
+               std::to_string(charts[c].height) + ",\"events\":" + (c == Barogram ? "true" : "false") + ",\"keys\":[" +
+               keys + "],\"limits\":[" + limits + "]}";
+        first = false;
     }
+    out += "],\"over\":[";
+    for (std::size_t k = 0; k < f.exceedances.size(); ++k)
+        out += std::string(k ? "," : "") + "{\"key\":\"" + limitTable[f.exceedances[k].limit].key + "\",\"from\":" +
+               std::to_string(f.exceedances[k].from) + ",\"to\":" + std::to_string(f.exceedances[k].to) + "}";
+    out += "],\"events\":[";
+    if (f.airborne)
+        out += "{\"t\":" + std::to_string(f.takeoff) + ",\"label\":\"takeoff\"},{\"t\":" + std::to_string(f.landing) +
+               ",\"label\":\"landing\"}";
     char number[text::maxNumber];
     const auto degrees = [&](float v) { return std::string(number, text::percentF(number, v)); };
-    const std::string track =
-        d.track.empty() ? "null"
-                        : "{\"west\":" + degrees(f.south_west.lon) + ",\"south\":" + degrees(f.south_west.lat) +
-                              ",\"kmLon\":" + tenths(p.kmPerLonDegree) + ",\"kmLat\":" + tenths(kmPerDegree) +
-                              ",\"scale\":" + tenths(p.scale) + ",\"left\":" + tenths(p.left) + ",\"bottom\":" +
-                              tenths(p.bottom) + "}";
-    std::string readout, records = "\"t\":[" + t + "]";
-    for (int q = 0; q < quantityCount; ++q)
-        records += ",\"" + std::string(quantities[q].key) + "\":[" + column[q] + "]";
-    // A cell with the keys of its quantities, in the table's order.
+    const Projection& p = d.projection;
+    out += "],\"track\":" +
+           (d.track.empty() ? std::string("null")
+                            : "{\"west\":" + degrees(f.south_west.lon) + ",\"south\":" + degrees(f.south_west.lat) +
+                                  ",\"kmLon\":" + tenths(p.kmPerLonDegree) + ",\"kmLat\":" + tenths(kmPerDegree) +
+                                  ",\"scale\":" + tenths(p.scale) + ",\"left\":" + tenths(p.left) + ",\"bottom\":" +
+                                  tenths(p.bottom) + ",\"width\":" + std::to_string(trackWidth) + "}") +
+           ",\"columns\":{\"t\":\"";
+    emit(out);
+    emit(d.times.text);
+    emit("\",\"fix\":\"");
+    emit(d.fixes.text);
     for (int q = 0; q < quantityCount; ++q) {
-        if (q > 0 && std::string_view(quantities[q - 1].cell) == quantities[q].cell)
-            continue;
-        std::string keys;
-        for (int k = q; k < quantityCount && std::string_view(quantities[k].cell) == quantities[q].cell; ++k)
-            keys += (keys.empty() ? "\"" : ",\"") + std::string(quantities[k].key) + "\"";
-        readout += (readout.empty() ? "{\"cell\":\"" : ",{\"cell\":\"") + std::string(quantities[q].cell) +
-                   "\",\"keys\":[" + keys + "],\"fixed\":" + std::to_string(quantities[q].fixed) + "}";
+        emit("\",\"" + std::string(quantities[q].key) + "\":\"");
+        emit(d.records[q].text);
     }
-    return "{\"t0\":" + std::to_string(d.t0) + ",\"t1\":" + std::to_string(d.t1) + ",\"x0\":" +
-           std::to_string(plotLeft) + ",\"width\":" + std::to_string(plotWidth) + ",\"track\":" + track +
-           ",\"readout\":[" + readout + "],\"records\":{" + records + "}}";
+    emit("\"}}");
 }
 
 // A column's header with the temperatures named as the pilot wired them:
@@ -589,6 +615,7 @@ std::string limitsList(const Drawing& d)
                                  : l.key == std::string_view("t2") ? a.temperatureName(2)
                                                                    : std::string(l.label);
         out += "<li>" + element("a", {{"class", "exceedance"}, {"href", "#charts-h"}, {"data-t", std::to_string(e.from)},
+                                      {"data-to", std::to_string(e.to)},
                                       {"data-limit", l.key}}) +
                escaped(name) + (l.kind == LimitKind::Maximum ? " over " : " under ") + page::plain(*a.limits[e.limit]) +
                " " + l.unit + " from " + shaped(clockTime, utcOf(e.from)) + " UTC for " + duration(e.seconds) +
@@ -626,19 +653,22 @@ void PageFormat::row(ExportFile&, const FlightPoint& p)
 {
     Drawing& d = *drawing;
     const int col = d.column(p.time);
+    const bool fix = usablePosition(p.values);
+    d.times.add(p.time);
+    d.fixes.add(fix);
+    ++d.count;
     for (int q = 0; q < quantityCount; ++q) {
-        if (quantities[q].chart == NoChart)
+        const QuantityInfo& info = quantities[q];
+        // Without a fix a position's quantities are noise: the value before stands in.
+        d.records[q].add(info.needsFix && !fix ? d.records[q].last : info.stored(p.values));
+        if (info.chart == NoChart)
             continue;
-        if (quantities[q].needsFix && !usablePosition(p.values))
+        if (info.needsFix && !fix)
             d.series[q].gap = true;
         else
-            d.series[q].add(col, p.time, quantities[q].value(p.values));
+            d.series[q].add(col, p.time, valueOf(info, p.values));
     }
-    if (col != d.lastShownColumn)
-        d.shown.push_back({p.time, p.values});
-    d.lastShownColumn = col;
-    d.lastPoint = {p.time, p.values};
-    if (!usablePosition(p.values)) {
+    if (!fix) {
         d.trackGap = true;
         return;
     }
@@ -656,8 +686,10 @@ bool PageFormat::finish(ExportFile& file, uint32_t, uint32_t)
     Drawing& d = *drawing;
     for (Reduced& r : d.series)
         r.flush();
-    if (d.shown.empty() || d.shown.back().t != d.lastPoint.t)
-        d.shown.push_back(d.lastPoint);
+    for (ColumnText& c : d.records)
+        c.flush();
+    d.times.flush();
+    d.fixes.flush();
     splitTemperatures(d);
     page::fillTemplate(pagefiles::flight, [&](std::string_view name, const Emit& emit) {
         if (name == "title") {
@@ -668,8 +700,6 @@ bool PageFormat::finish(ExportFile& file, uint32_t, uint32_t)
             emit(page::figuresTables(*target.row, [&](std::size_t k) { return namedHeader(k, *d.figures.aircraft); }));
         } else if (name == "limits") {
             emit(limitsList(d));
-        } else if (name == "readout") {
-            emit(readoutTable(d));
         } else if (name == "charts") {
             for (int c = 0; c < chartCount; ++c)
                 if (std::find(std::begin(d.chartOf), std::end(d.chartOf), c) != std::end(d.chartOf))
@@ -677,7 +707,7 @@ bool PageFormat::finish(ExportFile& file, uint32_t, uint32_t)
         } else if (name == "track") {
             emit(trackSvg(d));
         } else if (name == "data") {
-            emit(cursorData(d));
+            pageData(d, emit);
         }
     }, [&](const std::string& piece) { file.put(piece.data(), piece.size()); });
     return true;

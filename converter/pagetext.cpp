@@ -50,6 +50,22 @@ std::string decimals(double value, int decimals)
     return std::string(text, text::fixedDecimals(text, value, decimals));
 }
 
+std::string jsonString(std::string_view text)
+{
+    static constexpr char hex[] = "0123456789abcdef";
+    std::string out = "\"";
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\')
+            out.append(1, '\\').append(1, c);
+        else if (u < 0x20 || c == '<' || c == '>' || c == '&')
+            out.append("\\u00").append(1, hex[u >> 4]).append(1, hex[u & 15]);
+        else
+            out += c;
+    }
+    return out + "\"";
+}
+
 double niceStep(double range)
 {
     const double rough = range / 4;

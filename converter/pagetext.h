@@ -20,6 +20,9 @@ namespace page {
 std::string escaped(std::string_view text);
 // The same, appended to `out`.
 std::string& appendEscaped(std::string& out, std::string_view text);
+// `text` as a JSON string in quotes, fit to stand inside a <script>: quotes,
+// backslashes and control characters escaped, and <, > and & as \u003c...
+std::string jsonString(std::string_view text);
 // A number to the tenth, rounded half away from zero: "12.3", "-0.5".
 std::string tenths(double value);
 // A number as a reader writes it: "262", "82.5" (to the tenth, no ".0").

@@ -127,6 +127,12 @@ std::string localWithOffset(uint32_t seconds)
     return std::string(text, out);
 }
 
+std::string localDate(uint32_t seconds)
+{
+    const std::string local = localWithOffset(seconds);
+    return local.empty() ? shaped(isoDate, utcOf(seconds)) : local.substr(0, 10);
+}
+
 char* hourMinute(char* out, const UtcTime& t)
 {
     out = text::padded(out, static_cast<uint32_t>(t.hour), 2);

@@ -35,6 +35,9 @@ std::string shaped(char* (*shape)(char*, const UtcTime&), const UtcTime& t);
 std::string duration(uint64_t seconds);
 // "YYYY-MM-DD HH:MM:SS +HH:MM", the computer's local time of a log time.
 std::string localWithOffset(uint32_t seconds);
+// "YYYY-MM-DD", the computer's local date of a log time (the UTC date where
+// the system cannot tell the local time).
+std::string localDate(uint32_t seconds);
 
 // A flight's files are named "YYYY-MM-DD-XXX-KXP-NN" after its UTC date and
 // its number of that day, as the IGC long names are. Past 99 the number is
