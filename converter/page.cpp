@@ -2,10 +2,13 @@
 // from the logbook, the barogram and the engine charts stacked on one UTC
 // time axis with a cursor across all of them, and the track drawn to scale.
 // The page is the template converter/page/flight.html with its style and
-// script inline; this file fills its places: the charts and the track as
-// SVG, and the records the cursor shows as JSON. Every series is reduced to
-// the chart's pixel columns keeping each column's first, lowest, highest and
-// last value, so a 9-hour flight loses no peak and the page stays small.
+// scripts inline; this file fills its places. The charts and the track are
+// written as SVG for a reader without scripts and for paper, each series
+// reduced to columns of the plot keeping each column's first, lowest,
+// highest and last value, so that no peak is lost. The data for the script
+// holds every record of the flight in a compact form (ColumnText): the
+// script draws the charts again at the screen's width, zooms into them and
+// reads out the exact record at the cursor.
 #include <algorithm>
 #include <cmath>
 #include <string>
@@ -26,7 +29,7 @@ using page::niceStep;
 using page::tenths;
 
 constexpr int plotLeft = 64, plotWidth = 800, plotTop = 10, chartWidth = 880;
-constexpr int columns = plotWidth;  // one pixel column a unit of the plot's width
+constexpr int columns = plotWidth / 2;  // a column every two units of the plot's width: what the script draws again
 // The track's box: the track inside its inset, the scale bar in its foot.
 constexpr int trackWidth = 600, trackHeight = 400, trackInset = 20, trackFoot = 40;
 constexpr double kmPerDegree = 6371.0 * 3.14159265358979323846 / 180.0;

@@ -69,6 +69,9 @@ var kxchart = (function () {
         svg.removeChild(c);
     });
     svg.setAttribute('viewBox', '0 0 ' + width + ' ' + o.height);
+    // Its height fixed, so that drawing it again at another width (paper)
+    // never moves what follows: a printout keeps the pages it counted.
+    svg.style.height = o.height + 'px';
     var f = { left: margin.left, top: margin.top, width: Math.max(width - margin.left - margin.right, 10),
       height: o.height - margin.top - margin.bottom, from: o.from, to: Math.max(o.to, o.from + 1) };
     var low = o.low, high = o.high;
@@ -140,11 +143,11 @@ var kxchart = (function () {
       }
     }
     flush();
-    var p = add(svg, 'path', { 'class': 'series', 'data-series': s.key, stroke: s.colour, d: path.join('') });
-    if (first !== null)
-      p.setAttribute('data-first', first), p.setAttribute('data-last', last);
+    // Nothing of it in sight (a GPS altitude without a fix): no line at all.
+    var p = first === null ? null : add(svg, 'path', { 'class': 'series', 'data-series': s.key, stroke: s.colour,
+      d: path.join(''), 'data-first': first, 'data-last': last });
     if (dots)
-      svg.appendChild(dots);
+      svg.appendChild(dots);  // over the line
     return p;
   }
 
