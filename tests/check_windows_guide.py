@@ -1,14 +1,16 @@
 #!/usr/bin/env python3
 """The Windows zip as its README.txt tells a user to use it, under wine: the
 zip unpacked into a folder of one's own, the programs found in the folder
-the guide names, and every command of the guide run there from a command
-prompt, as written. Then kxconvert.exe's key wait: in a console of its own
+the guide names, the settings file made where the guide says with its
+example, and every command of the guide run there from a command prompt,
+as written, the library landing outside the programs' folder. Then kxconvert.exe's key wait: in a console of its own
 (wine gives a program started from a terminal one, as Windows gives one to a
 double-clicked program) it waits for a key; started from a command prompt it
 never does.
 
 usage: check_windows_guide.py ZIP RAW.DAT
 """
+import csv
 import os
 import pty
 import re
@@ -36,6 +38,11 @@ def in_cmd(folder, command):
     return done.returncode, done.stdout.decode("utf-8", "replace") + done.stderr.decode("utf-8", "replace")
 
 
+def windows_path(path, way):
+    """A path as wine's Windows programs name it ("-w") or as Linux does ("-u")."""
+    return subprocess.run(["winepath", way, path], env=env, capture_output=True, text=True).stdout.strip()
+
+
 def follow_the_guide(top):
     unpacked = os.listdir(top)
     expect("the zip holds one folder", len(unpacked), 1)
@@ -49,19 +56,38 @@ def follow_the_guide(top):
     expect("the programs are there", sorted(n for n in os.listdir(folder) if n.endswith(".exe")),
            ["kxconvert.exe", "kxflash.exe", "kxlogreader.exe"])
     shutil.copy(raw, os.path.join(folder, "raw.dat"))  # as an earlier download left it
+    # The settings file: its folder made by the guide's mkdir, its text the guide's example.
+    mkdir = re.findall(r"^ {7}(mkdir .*)\r$", guide, re.M)
+    example = re.search(r"write into it, for example:\r\n\r\n((?: {7}.*\r\n)+)", guide)
+    expect("the guide makes the settings' folder and shows an example", (len(mkdir), example is not None), (1, True))
+    for command in mkdir:
+        in_cmd(folder, command)
+    settings = windows_path(in_cmd(folder, "echo %APPDATA%\\kxtools\\kxconvert.conf")[1].strip(), "-u")
+    if example:
+        with open(settings, "w", newline="\r\n") as f:
+            f.write("".join(line[7:] + "\n" for line in example.group(1).split("\r\n") if line))
     commands = re.findall(r"^ {7}(kx\S+(?: [^ (][^(\r]*?)?)\s*(?:\(.*\))?\r$", guide, re.M)
-    expect("the guide's commands", commands, ["kxlogreader", "kxconvert -o flights", "kxflash",
-                                              'kxflash "KX 1.05a.qln"'])
+    expect("the guide's commands", commands, ["kxlogreader", "kxconvert -f igc,gpx,kml,html -o C:\\KX\\flights",
+                                              "kxflash", 'kxflash "KX 1.05a.qln"'])
     for command in commands:
-        status, out = in_cmd(folder, command)
+        # C:\KX is where the zip was unpacked: here the temporary folder.
+        status, out = in_cmd(folder, command.replace("C:\\KX", windows_path(top, "-w")))
         # No instrument here: the programs start, say so, and end. A name in
         # quotes reaches kxflash as one argument.
         expect(f"'{command}' runs from that folder", "is not recognized" not in out and bool(out) and
                "takes one firmware file name" not in out, True)
-    flights = os.path.join(folder, "flights")
-    expect("kxconvert -o flights: the pages and the library's index and logbook",
-           sorted(n for n in os.listdir(flights) if not n.startswith("2024")) if os.path.isdir(flights) else [],
-           ["index.html", "logbook.csv"])
+    os.remove(settings)  # the wine prefix is shared with the other tests
+    flights = os.path.join(top, "flights")
+    made = sorted(os.listdir(flights)) if os.path.isdir(flights) else []
+    expect("the library outside the programs' folder: index, logbook, and KML with the other files",
+           ([n for n in made if not n.startswith("2024")], {n[n.rfind("."):] for n in made if n.startswith("2024")}),
+           (["index.html", "logbook.csv", "records"], {".igc", ".gpx", ".kml", ".html"}))
+    if "logbook.csv" in made:
+        with open(os.path.join(flights, "logbook.csv"), newline="", encoding="utf-8-sig") as f:
+            aircraft = {row["Aircraft"] for row in csv.DictReader(f)}
+        igc = open(os.path.join(flights, next(n for n in made if n.endswith(".igc"))), "rb").read()
+        expect("the example's pilot and aircraft in the logbook and the IGC files",
+               (aircraft, b"Anna Example" in igc), ({"Paramotor"}, True))
     for word in ("kxlogreader --help", "kxflash --help", "kxconvert --help"):
         expect(f"'{word}'", in_cmd(folder, word)[1].startswith("Usage: "), True)
     return folder
