@@ -5,9 +5,11 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 
 #include "logsample.h"
 
@@ -34,6 +36,46 @@ std::vector<uint8_t> pointLog(uint32_t perFlight, uint32_t from)
         p.tz = static_cast<int8_t>(18 - static_cast<int>(i % 30));
         p.fuel = static_cast<uint8_t>(92 - i % 30);
         p.vario = static_cast<int16_t>(static_cast<int>(i % 91) - 45);
+        sim::encodePoint(&log[i * 32], p);
+    }
+    return log;
+}
+
+std::vector<uint8_t> noisyLog(uint32_t from)
+{
+    std::vector<uint8_t> log(1 << 20);
+    std::mt19937 random(9);
+    std::normal_distribution<double> noise(0, 1);
+    const auto gauss = [&](double spread) { return noise(random) * spread; };
+    double lat = 47.0, lon = 9.0, alt = 420, heading = 0, t1 = 140, t2 = 560, fuel = 98;
+    const size_t n = log.size() / 32;
+    for (size_t i = 0; i < n; ++i) {
+        const bool air = i > 300 && i + 300 < n;
+        heading += gauss(0.05);
+        const double speed = std::max(0.0, (air ? 62 : 0) + gauss(3));
+        lat += speed / 3.6 * std::cos(heading) / 111320;
+        lon += speed / 3.6 * std::sin(heading) / (111320 * std::cos(lat * M_PI / 180));
+        const double vario = gauss(1) + (air ? 0.3 * std::sin(i / 600.0) : 0);
+        alt = std::max(420.0, alt + vario);
+        t1 += gauss(0.3) + (150 - t1) / 300;
+        t2 += gauss(1.5) + (560 - t2) / 200;
+        fuel -= 0.0025;
+        sim::PointFields p;
+        p.time = from + static_cast<uint32_t>(i);
+        p.lat = static_cast<float>(lat);
+        p.lon = static_cast<float>(lon);
+        p.speed = static_cast<uint8_t>(speed);
+        p.altitudeGps = static_cast<int16_t>(alt + gauss(3));
+        p.course = static_cast<uint8_t>(std::fmod(std::fmod(heading * 180 / M_PI, 360) + 360, 360) / 2);
+        p.satellites = static_cast<uint8_t>(7 + random() % 6);
+        p.rpm = static_cast<uint16_t>((air ? 520 : 200) + gauss(6));
+        p.t1 = static_cast<int16_t>(std::lround(t1));
+        p.t2 = static_cast<int16_t>(std::lround(t2));
+        p.tz = static_cast<int8_t>(std::lround(15 - alt / 150 + gauss(0.3)));
+        p.fuel = static_cast<uint8_t>(std::max(0L, std::lround(fuel)));
+        p.pressure = static_cast<uint16_t>(101325 * std::pow(1 - 2.25577e-5 * alt, 5.25588) / 10 + gauss(1));
+        p.altitude = static_cast<int16_t>(alt);
+        p.vario = static_cast<int16_t>(vario * 10);
         sim::encodePoint(&log[i * 32], p);
     }
     return log;

@@ -20,6 +20,9 @@ struct Timed {
 // A full 1 MiB log of point records from `from`, a second apart in flights of
 // `perFlight` points that lie 601 s apart (1: every record a flight).
 std::vector<uint8_t> pointLog(uint32_t perFlight, uint32_t from = start);
+// A full 1 MiB log of one flight of 32,768 points a second apart from
+// `from`, every value as noisy as an instrument logs it: the largest page.
+std::vector<uint8_t> noisyLog(uint32_t from = start);
 double now();
 // Call first in main: when this program was started as the helper
 // (--run FOLDER PROGRAM ARGS...), runs it and gives the exit status; else -1.

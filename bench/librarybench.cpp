@@ -1,7 +1,7 @@
 // kxconvert's cost in a library a pilot has kept for years, measured in one
 // run: a 1 MiB log of one flight (32,768 points) converted into a library of
 // 1,000 flights against the same into an empty folder; the summary on top of
-// a quiet run; the flights' pages on top of their IGC and GPX files; and the
+// a quiet run; the page of a noisy flight on top of its IGC and GPX files; and the
 // flushes that make the library durable, against the same run with every
 // flush a no-op (eatmydata, from Debian).
 // Every round converts a log of flights new to the library, and the cases
@@ -29,10 +29,12 @@ constexpr uint32_t day = 86400;
 std::string converter;
 
 // A log written into `folder` as log.dat: one flight on the `n`-th day after
-// the library's days, or (apart) flights of 327 points.
-void writeLog(const fs::path& folder, uint32_t from, bool apart)
+// the library's days, or (apart) flights of 327 points, or one noisy flight.
+enum class Kind { OneFlight, Apart, Noisy };
+void writeLog(const fs::path& folder, uint32_t from, Kind kind)
 {
-    const std::vector<uint8_t> log = bench::pointLog(apart ? 327 : 1u << 15, from);
+    const std::vector<uint8_t> log = kind == Kind::Noisy ? bench::noisyLog(from)
+                                                         : bench::pointLog(kind == Kind::Apart ? 327 : 1u << 15, from);
     writeFile(folder / "log.dat", std::string(log.begin(), log.end()));
 }
 
@@ -51,7 +53,7 @@ bench::Timed convertInto(const fs::path& folder, const std::string& library, std
 void buildLibrary(const fs::path& base)
 {
     for (uint32_t k = 0; k < 10; ++k) {
-        writeLog(base, bench::start + k * day, true);
+        writeLog(base, bench::start + k * day, Kind::Apart);
         convertInto(base, "library");
     }
 }
@@ -79,14 +81,14 @@ int main(int argc, char** argv)
     const bool eatmydata = std::system("eatmydata true >/dev/null 2>&1") == 0;
     for (int i = 0; i < rounds; ++i) {
         const uint32_t from = bench::start + (20 + 4 * i) * day;  // flights new to the library each round
-        writeLog(base, from, false);
+        writeLog(base, from, Kind::OneFlight);
         keepBest(library.with, convertInto(base, "library"));
         keepBest(library.without, convertInto(base, "empty-" + std::to_string(i)));
-        writeLog(base, from + day, false);
+        writeLog(base, from + day, Kind::OneFlight);
         keepBest(summary.with, convertInto(base, "library"));
-        writeLog(base, from + 2 * day, false);
+        writeLog(base, from + 2 * day, Kind::OneFlight);
         keepBest(summary.without, convertInto(base, "library", {"-q"}));
-        writeLog(base, from + 3 * day, false);
+        writeLog(base, from + 3 * day, Kind::Noisy);
         keepBest(pages.with, convertInto(base, "pages-" + std::to_string(i), {"-f", "igc,gpx,html"}));
         keepBest(pages.without, convertInto(base, "plain-" + std::to_string(i), {"-f", "igc,gpx"}));
         if (eatmydata) {
@@ -109,7 +111,7 @@ int main(int argc, char** argv)
     for (const auto& f : fs::directory_iterator(base / "pages-0"))
         if (argc > 2 && f.path().extension() == ".html" && f.path().filename() != "index.html") {
             fs::copy_file(f.path(), argv[2], fs::copy_options::overwrite_existing);
-            std::printf("the page of the flight of 32,768 points: %ju bytes\n",
+            std::printf("the page of the noisy flight of 32,768 points: %ju bytes\n",
                         static_cast<std::uintmax_t>(fs::file_size(f.path())));
         }
     fs::remove_all(base);
