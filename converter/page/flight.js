@@ -202,8 +202,8 @@
     var start = Math.min(Math.max(Math.min(a, b) + (Math.abs(b - a) - span) / 2, whole.from), whole.to - span);
     view = span >= whole.to - whole.from ? whole : { from: Math.round(start), to: Math.round(start + span) };
     button.disabled = view === whole;
-    readout.querySelector('.view span').textContent = view === whole ? 'Whole flight.' :
-      'Zoomed to ' + kxchart.utcClock(view.from, true) + ' to ' + kxchart.utcClock(view.to, true) + ' UTC.';
+    readout.querySelector('.view span').textContent = view === whole ? 'Showing the whole flight.' :
+      'Showing ' + kxchart.utcClock(view.from, true) + ' to ' + kxchart.utcClock(view.to, true) + ' UTC.';
     drawAll();
     if (speak)
       said.textContent = readout.querySelector('.view span').textContent;
