@@ -231,6 +231,15 @@ bool finishRun(Conversion& run)
     return saveLibrary(library) && ok;
 }
 
+// The exit status of a run whose library could not be opened: Ctrl-C while
+// it waited for another run, or the library that cannot be locked.
+int notOpened()
+{
+    const int signal = platform::pendingInterrupt();
+    platform::releaseInterrupts();
+    return signal ? exitcode::interrupted(signal) : exitcode::incomplete;
+}
+
 void printLines(const Conversion& run)
 {
     for (const Conversion::Taken& t : run.taken) {
@@ -254,11 +263,8 @@ int convert(Options& options)
     takeSettings(options);
     platform::catchInterrupts();
     Library library;
-    if (!openLibrary(options.output, options.settings, library)) {
-        const int signal = platform::pendingInterrupt();
-        platform::releaseInterrupts();
-        return signal ? exitcode::interrupted(signal) : exitcode::incomplete;
-    }
+    if (!openLibrary(options.output, options.settings, library))
+        return notOpened();
     Conversion run{options, library, options.settings.profileOf(options.settings.pilot.aircraft), {}, {}, false, {}, {}};
     joinRepeatedFlights(library, run.records, run.removals);
     std::size_t taken = 0;
@@ -290,11 +296,8 @@ int rebuild(Options& options)
     takeSettings(options);
     platform::catchInterrupts();
     Library library;
-    if (!openLibrary(options.output, options.settings, library)) {
-        const int signal = platform::pendingInterrupt();
-        platform::releaseInterrupts();
-        return signal ? exitcode::interrupted(signal) : exitcode::incomplete;
-    }
+    if (!openLibrary(options.output, options.settings, library))
+        return notOpened();
     unsigned made = 0, without = 0;
     for (auto& [name, flight] : library.flights) {
         if (!flight.hasRecords) {

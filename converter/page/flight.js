@@ -17,7 +17,7 @@
     q.values = q.places ? rec[q.key].map(function (v) { return v / q.scale; }) : rec[q.key];
   });
   var T = rec.t, whole = { from: data.t0, to: data.t1 }, view = whole, at = -1, minSpan = 10;
-  var charts = data.charts.map(function (c) { return { spec: c, svg: document.getElementById(c.id) }; })
+  var charts = data.charts.map(function (c) { return { info: c, svg: document.getElementById(c.id) }; })
     .filter(function (c) { return c.svg; });
   if (!n || !charts.length)
     return;
@@ -115,7 +115,7 @@
 
   // Each chart over the records in view, its scale fitted to them and to its limits.
   function draw(c, i0, i1) {
-    var s = c.spec, low = Infinity, high = -Infinity;
+    var s = c.info, low = Infinity, high = -Infinity;
     s.keys.forEach(function (k) {
       var q = quantity[k];
       for (var i = i0; i <= i1; ++i)

@@ -119,18 +119,18 @@
     }
     function draw(c) {
       var low = Infinity, high = -Infinity;
-      c.spec.keys.forEach(function (key) {
+      c.info.keys.forEach(function (key) {
         fl[key[0]].forEach(function (v) { if (v !== null) low = Math.min(low, v), high = Math.max(high, v); });
       });
-      c.spec.bars.forEach(function (b) { low = 0, high = Math.max(high, b[2]); });
-      var f = kxchart.frame(c.svg, { height: 170, from: d.t0, to: d.t1, low: low, high: high, title: c.spec.title,
+      c.info.bars.forEach(function (b) { low = 0, high = Math.max(high, b[2]); });
+      var f = kxchart.frame(c.svg, { height: 170, from: d.t0, to: d.t1, low: low, high: high, title: c.info.title,
         ticks: kxchart.dateTicks });
-      c.spec.bars.forEach(function (b) {
+      c.info.bars.forEach(function (b) {
         var x0 = Math.max(f.left, f.x(b[0])), x1 = Math.min(f.left + f.width, f.x(b[1]));
         kxchart.add(c.svg, 'rect', { 'class': 'bar', x: x0.toFixed(1), y: f.y(b[2]).toFixed(1),
           width: Math.max(x1 - x0 - 2, 2).toFixed(1), height: (f.y(0) - f.y(b[2])).toFixed(1), 'data-hours': b[2] });
       });
-      c.spec.keys.forEach(function (key) {
+      c.info.keys.forEach(function (key) {
         kxchart.line(c.svg, f, { key: key[0], colour: key[1], T: fl.t, V: fl[key[0]], i0: 0, i1: n - 1, dots: true,
           ok: function (i) { return fl[key[0]][i] !== null; } });
       });
@@ -138,11 +138,11 @@
       c.place = kxchart.cursor(c.svg, f);
       c.place(at < 0 ? null : fl.t[at]);
     }
-    d.charts.forEach(function (spec) {
-      var svg = document.getElementById(spec.id);
+    d.charts.forEach(function (info) {
+      var svg = document.getElementById(info.id);
       if (!svg)
         return;
-      var c = { spec: spec, svg: svg };
+      var c = { info: info, svg: svg };
       charts.push(c);
       svg.setAttribute('tabindex', '0');
       svg.addEventListener('pointermove', function (e) { show(nearest(kxchart.timeAt(svg, c.frame, e.clientX))); });
