@@ -228,8 +228,9 @@ void parseLine(std::string_view text, char delimiter, Record& r, FieldState& s)
 }
 
 // The record that starts at `lines[from]`, over as many lines as its quoted
-// fields take (`lines` are the file's lines without their ends); how many
-// lines it took goes to `used`. With `oneLine`, a quote left open ends with
+// fields take (`lines` are the file's lines without their ends; a field
+// holds each line end inside it as "\n"); how many lines it took goes to
+// `used`. With `oneLine`, a quote left open ends with
 // its line.
 Record parseRecord(const Lines& lines, std::size_t from, char delimiter, bool oneLine, std::size_t& used)
 {
@@ -240,7 +241,7 @@ Record parseRecord(const Lines& lines, std::size_t from, char delimiter, bool on
     std::size_t line = from;
     parseLine(lines[line], delimiter, r, state);
     while (state.quoted && !oneLine && line + 1 < lines.size()) {
-        r.text += "\r\n";
+        r.text += '\n';  // a line end inside a field, as the file's line ends are written back
         parseLine(lines[++line], delimiter, r, state);
     }
     r.open = state.quoted;
@@ -354,7 +355,7 @@ Lines linesOf(std::string_view text, LogbookForm& form)
         std::size_t end = text.find('\n', at);
         end = end == std::string_view::npos ? text.size() : end;
         std::string_view line = text.substr(at, end - at);
-        if (!line.empty() && line.back() == '\r')
+        if (form.crlf && !line.empty() && line.back() == '\r')  // in a file of LF line ends, a CR is the field's
             line.remove_suffix(1);
         lines.push_back(line);
         at = end + 1;
@@ -362,17 +363,21 @@ Lines linesOf(std::string_view text, LogbookForm& form)
     return lines;
 }
 
-// A field in quotes when it holds the separator, a quote or a line end.
-void appendQuoted(std::string& out, std::string_view field, char separator)
+// A field in quotes when it holds the separator, a quote or a line end; a
+// line end inside it is written as the form's line ends are.
+void appendQuoted(std::string& out, std::string_view field, const LogbookForm& form)
 {
     if (std::none_of(field.begin(), field.end(),
-                     [&](char c) { return c == separator || c == '"' || c == '\r' || c == '\n'; })) {
+                     [&](char c) { return c == form.separator || c == '"' || c == '\r' || c == '\n'; })) {
         out += field;
         return;
     }
     out += '"';
-    for (const char c : field)
+    for (const char c : field) {
+        if (c == '\n' && form.crlf)
+            out += '\r';  // the one that reading took away with the line end
         out.append(c == '"' ? 2 : 1, c);
+    }
     out += '"';
 }
 
@@ -383,7 +388,7 @@ void appendLine(std::string& out, const LogbookForm& form, std::size_t count, Fi
     for (std::size_t k = 0; k < count; ++k) {
         if (k)
             out += form.separator;
-        appendQuoted(out, field(k), form.separator);
+        appendQuoted(out, field(k), form);
     }
     out += form.crlf ? "\r\n" : "\n";
 }

@@ -38,6 +38,29 @@ TEST(UtcDates, EveryDayFrom1970To2106AsTheCLibrarySeesIt)
     }
 }
 
+// A pilot's remark over two lines comes back as the file had it, with the
+// file's own line ends around it and inside it.
+TEST(LogbookReader, RemarkOverTwoLinesIsWrittenBackInTheFilesForm)
+{
+    Logbook written;
+    FlightFigures f;
+    f.firstTime = f.lastTime = t0;
+    f.points = 10;
+    written.rows.push_back(logbookRow(f, flightStem(utcOf(f.firstTime), 1), 1, 0));
+    std::string crlf = logbookText(written);
+    crlf.insert(crlf.find("\r\n"), ",Remarks");
+    crlf.insert(crlf.size() - 2, ",\"Oil changed;\r\nplug gap checked\"");
+    std::string lf = crlf;
+    for (std::size_t at = lf.find("\r\n"); at != std::string::npos; at = lf.find("\r\n", at))
+        lf.erase(at, 1);
+    for (const std::string& text : {crlf, lf}) {
+        Logbook book;
+        readLogbook(text, "logbook.csv", RowsNeed::Name, book);
+        ASSERT_EQ(book.rows.size(), 1u);
+        EXPECT_EQ(logbookText(book), text) << (&text == &crlf ? "CR LF" : "LF");
+    }
+}
+
 // What a hand or a spreadsheet leaves of the logbook: rows without the
 // header line, a header whose flight column was renamed, a count that is no
 // number. Rows found by their place are kept; a line that is no row is set aside.
