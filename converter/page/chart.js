@@ -168,6 +168,21 @@ var kxchart = (function () {
     return f.t(Math.min(Math.max(x, f.left), f.left + f.width));
   }
 
+  // Calls `draw` again whenever the width of one of `svgs` changes: a turned
+  // phone, a window, the paper when printing. The first drawing is the caller's.
+  function whenWidthChanges(svgs, draw) {
+    function widths() { return svgs.map(function (s) { return Math.round(s.getBoundingClientRect().width); }).join(); }
+    var drawn = widths();
+    function redraw() {
+      var now = widths();
+      if (now !== drawn)
+        drawn = now, draw();
+    }
+    ['resize', 'beforeprint', 'afterprint'].forEach(function (e) { window.addEventListener(e, redraw); });
+    if (window.matchMedia)
+      window.matchMedia('print').addListener(redraw);
+  }
+
   // A column of the page's data: each character a 5-bit digit, 32 and up
   // for "more follow", the lowest first; each number a difference to the
   // value before, zigzagged and doubled, odd when a count of further
@@ -195,6 +210,6 @@ var kxchart = (function () {
     return out;
   }
 
-  return { add: add, frame: frame, line: line, cursor: cursor, timeAt: timeAt, decode: decode,
+  return { add: add, frame: frame, line: line, cursor: cursor, timeAt: timeAt, decode: decode, whenWidthChanges: whenWidthChanges,
     clockTicks: clockTicks, dateTicks: dateTicks, utcClock: utcClock, two: two };
 })();

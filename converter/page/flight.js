@@ -318,18 +318,6 @@
     });
   });
 
-  // Drawn again whenever the width changes: a turned phone, a window, paper.
-  var widths = '';
-  function redraw() {
-    var now = charts.map(function (c) { return Math.round(c.svg.getBoundingClientRect().width); }).join();
-    if (now !== widths)
-      widths = now, drawAll();
-  }
-  window.addEventListener('resize', redraw);
-  window.addEventListener('beforeprint', redraw);
-  window.addEventListener('afterprint', redraw);
-  if (window.matchMedia)
-    window.matchMedia('print').addListener(redraw);
   setView(whole.from, whole.to);
-  widths = charts.map(function (c) { return Math.round(c.svg.getBoundingClientRect().width); }).join();
+  kxchart.whenWidthChanges(charts.map(function (c) { return c.svg; }), drawAll);
 })();

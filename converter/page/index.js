@@ -155,16 +155,8 @@
         show(at < 0 ? 0 : to);
       });
     });
-    var widths = '';
-    function redraw() {
-      var now = charts.map(function (c) { return Math.round(c.svg.getBoundingClientRect().width); }).join();
-      if (now !== widths)
-        widths = now, charts.forEach(draw);
-    }
-    window.addEventListener('resize', redraw);
-    window.addEventListener('beforeprint', redraw);
-    window.addEventListener('afterprint', redraw);
-    redraw();
+    charts.forEach(draw);
+    kxchart.whenWidthChanges(charts.map(function (c) { return c.svg; }), function () { charts.forEach(draw); });
   }
 
   var table = document.querySelector('table.flights');
